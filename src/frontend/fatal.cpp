@@ -1,0 +1,9 @@
+#include "fatal.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+void fatal(const char* message) {
+    std::fprintf(stderr, "%s\n", message);
+    std::exit(1);
+}

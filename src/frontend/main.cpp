@@ -1,0 +1,52 @@
+// bvex: prints where a patched file differs from its original, block by block, in hex.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "args.h"
+#include "compare.h"
+#include "fatal.h"
+#include "reader.h"
+
+namespace {
+
+// Read-ahead for each file: large enough that system calls cost little per byte.
+constexpr std::size_t READ_AHEAD_BYTES = 256 * 1024;
+
+unsigned char original_buffer[READ_AHEAD_BYTES];
+unsigned char patched_buffer[READ_AHEAD_BYTES];
+
+// Opens an existing file read-only as raw bytes, or ends the run with message.
+int open_input(const char* path, const char* message) {
+    const int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        fatal(message);
+    }
+    return fd;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Args args = parse_args(argc, argv);
+    const int original_fd = open_input(args.original, "cannot open original file");
+    const int patched_fd = open_input(args.patched, "cannot open patched file");
+
+    Reader original = reader_make(original_fd, original_buffer, READ_AHEAD_BYTES);
+    Reader patched = reader_make(patched_fd, patched_buffer, READ_AHEAD_BYTES);
+    original.lockstep = patched.lockstep = same_stream(original_fd, patched_fd);
+
+    switch (compare_files(original, patched, args.line_width, args.block_address)) {
+        case CompareResult::done:
+            break;
+        case CompareResult::original_unreadable:
+            fatal("cannot read original file");
+        case CompareResult::patched_unreadable:
+            fatal("cannot read patched file");
+        case CompareResult::output_failed:
+            fatal("cannot write output");
+    }
+    close(original_fd);
+    close(patched_fd);
+    return 0;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// Reading one input file front to back through a fixed read-ahead buffer.
+
+#include <cstddef>
+
+struct Reader {
+    int fd;
+    unsigned char* buffer;  // caller's fixed buffer, at least MAX_LINE_BYTES long
+    std::size_t capacity;
+    std::size_t start;  // first byte not yet taken
+    std::size_t end;    // one past the last byte read
+    bool lockstep;      // read no further ahead than a block needs
+};
+
+// A reader of fd over the caller's buffer, with nothing read yet.
+Reader reader_make(int fd, unsigned char* buffer, std::size_t capacity);
+
+// True when the two descriptors are one and the same pipe or device, so that
+// reading ahead on one would take bytes the other should see.
+bool same_stream(int fd_a, int fd_b);
+
+// Reads until want bytes are buffered, the file ends, or a read fails;
+// returns the bytes buffered (at most want; fewer only at the end) or -1 on a failed read.
+long reader_fill(Reader& r, std::size_t want);
+
+// Bytes buffered and not yet taken.
+inline std::size_t reader_available(const Reader& r) { return r.end - r.start; }
+
+// The first byte not yet taken.
+inline const unsigned char* reader_data(const Reader& r) { return r.buffer + r.start; }
+
+// Takes count buffered bytes.
+inline void reader_take(Reader& r, std::size_t count) { r.start += count; }

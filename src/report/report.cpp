@@ -1,0 +1,82 @@
+#include "report.h"
+
+#include <cstring>
+
+#include "hex.h"
+#include "output.h"
+
+namespace {
+
+// The block held back until the next one has been compared.
+struct PendingBlock {
+    std::int32_t first_diff;  // first differing index, -1 when nothing differs
+    std::int32_t end_diff;    // one past the last byte the line shows, -1 when nothing differs
+    std::int32_t length;
+    std::uint32_t address;
+    unsigned char original[MAX_LINE_BYTES];
+    unsigned char patched[MAX_LINE_BYTES];
+};
+
+PendingBlock pending = {-1, -1, 0, 0, {}, {}};
+
+// Writes the held-back block's line: address, original span, patched span.
+void print_pending() {
+    const auto first = static_cast<std::size_t>(pending.first_diff);
+    const auto count = static_cast<std::size_t>(pending.end_diff - pending.first_diff);
+    char* const line = output_space(OUTPUT_LINE_MAX);
+    char* p = format_address(line, pending.address + static_cast<std::uint32_t>(first));
+    *p++ = ':';
+    *p++ = ' ';
+    p = format_bytes(p, pending.original + first, count);
+    *p++ = ' ';
+    p = format_bytes(p, pending.patched + first, count);
+    *p++ = '\n';
+    output_commit(static_cast<std::size_t>(p - line));
+}
+
+}  // namespace
+
+void report_block(std::uint32_t address, const unsigned char* original,
+                  const unsigned char* patched, std::int32_t length) {
+    // Span of differing bytes in the new block.
+    std::int32_t first = -1;
+    std::int32_t end = -1;
+    for (std::int32_t i = 0; i < length; ++i) {
+        if (original[i] != patched[i]) {
+            first = i;
+            break;
+        }
+    }
+    if (first >= 0) {
+        end = length;
+        while (original[end - 1] == patched[end - 1]) {
+            --end;
+        }
+    }
+
+    // Differences close to either side of the boundary: widen both lines to meet there.
+    if (first >= 0 && pending.first_diff >= 0) {
+        const std::int32_t gap = (pending.length - pending.end_diff) + first;
+        if (gap <= BRIDGE_GAP) {
+            pending.end_diff = pending.length;
+            first = 0;
+        }
+    }
+
+    if (pending.first_diff >= 0) {
+        // A single equal byte left at the end of a line is shown with it.
+        if (pending.length - pending.end_diff == 1) {
+            pending.end_diff = pending.length;
+        }
+        print_pending();
+    }
+
+    pending.first_diff = first;
+    pending.end_diff = end;
+    pending.length = length;
+    pending.address = address;
+    if (length > 0) {
+        std::memcpy(pending.original, original, static_cast<std::size_t>(length));
+        std::memcpy(pending.patched, patched, static_cast<std::size_t>(length));
+    }
+}
