@@ -1,0 +1,43 @@
+// Reading the line width and the block address from their command-line text.
+
+#include <gtest/gtest.h>
+
+#include "args.h"
+
+namespace {
+
+TEST(ParseLineWidth, ReadsLeadingDecimalDigits) {
+    const struct {
+        const char* text;
+        std::int32_t width;
+    } cases[] = {
+        {"16", 16},           {"8x", 8},      {"016", 16},        {"0", 0},
+        {"256", 256},         {"257", 257},   {"", 0},            {"x8", 0},
+        {"4294967312", 16},   {"2147483648", -2147483647 - 1},    {"4294967295", -1},
+        {"99999999999", 1215752191},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parse_line_width(c.text), c.width) << c.text;
+    }
+}
+
+TEST(ParseBlockAddress, ReadsHexLikeStrtoulIn32Bits) {
+    const struct {
+        const char* text;
+        std::uint32_t address;
+    } cases[] = {
+        {"1000", 0x1000},         {"0x1000", 0x1000},       {"0X1000", 0x1000},
+        {"abcdef", 0xABCDEF},     {"DeadBeef", 0xDEADBEEF}, {"xyz", 0},
+        {"", 0},                  {"12g4", 0x12},           {"0x", 0},
+        {"0xg", 0},               {"  \t\n7f", 0x7F},       {"+10", 0x10},
+        {"-10", 0xFFFFFFF0},      {"-0x1", 0xFFFFFFFF},     {"-FFFFFFFF", 1},
+        {"FFFFFFFF", 0xFFFFFFFF}, {"100000000", 0xFFFFFFFF}, {"-100000000", 0xFFFFFFFF},
+        {"00000000000000001", 1}, {"1 2", 1},               {"- 1", 0},
+        {"0x0x1", 0},             {"--1", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parse_block_address(c.text), c.address) << '"' << c.text << '"';
+    }
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+// The block loop over real descriptors: read-ahead, bulk skipping of equal
+// stretches, short reads and read failures must not change the report.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <random>
+#include <sys/mman.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include "compare.h"
+#include "report.h"
+#include "support.h"
+
+namespace {
+
+int memory_file(const Bytes& bytes) {
+    const int fd = memfd_create("bvex-input", 0);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    lseek(fd, 0, SEEK_SET);
+    return fd;
+}
+
+struct Compared {
+    std::string report;
+    CompareResult result;
+};
+
+// Runs the block loop over two descriptors, each read through a buffer of the given capacity.
+Compared compare_fds(int original_fd, int patched_fd, std::int32_t width, std::uint32_t address,
+                     std::size_t capacity, bool lockstep = false) {
+    std::vector<unsigned char> a(capacity);
+    std::vector<unsigned char> b(capacity);
+    Reader original = reader_make(original_fd, a.data(), capacity);
+    Reader patched = reader_make(patched_fd, b.data(), capacity);
+    original.lockstep = patched.lockstep = lockstep;
+    CompareResult result{};
+    const std::string report = capture_report(
+        [&] { result = compare_files(original, patched, width, address); });
+    return {report, result};
+}
+
+// A random pair: sparse, dense or block-edge differences, often of unequal length.
+void random_pair(std::mt19937& rng, std::int32_t width, Bytes& original, Bytes& patched) {
+    const auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n)(rng); };
+    original.resize(pick(4000));
+    for (auto& byte : original) {
+        byte = static_cast<unsigned char>(pick(255));
+    }
+    patched = original;
+    patched.resize(pick(3) == 0 ? pick(4000) : original.size(), 0x5A);
+    const std::size_t kind = pick(2);
+    for (std::size_t i = 0; i < patched.size(); ++i) {
+        const auto w = static_cast<std::size_t>(width);
+        const std::size_t edge = i % w;
+        const bool change = kind == 0   ? pick(200) == 0
+                            : kind == 1 ? pick(1) == 0
+                                        : (edge < 2 || edge + 3 > w) && pick(20) == 0;
+        if (change) {
+            patched[i] = static_cast<unsigned char>(patched[i] ^ (1 + pick(254)));
+        }
+    }
+}
+
+TEST(CompareFiles, BulkPathMatchesBlockByBlock) {
+    std::mt19937 rng(20261207);
+    const std::int32_t widths[] = {1, 2, 3, 4, 5, 7, 8, 13, 16, 17, 31, 32, 64, 100, 255, 256};
+    const std::size_t capacities[] = {256, 257, 1000, 4096, 256 * 1024};
+    for (int round = 0; round < 3; ++round) {
+        for (const std::int32_t width : widths) {
+            for (const std::size_t capacity : capacities) {
+                Bytes original;
+                Bytes patched;
+                random_pair(rng, width, original, patched);
+                const auto address = static_cast<std::uint32_t>(rng());
+                const int a = memory_file(original);
+                const int b = memory_file(patched);
+                const Compared got = compare_fds(a, b, width, address, capacity);
+                close(a);
+                close(b);
+                ASSERT_EQ(got.result, CompareResult::done);
+                ASSERT_EQ(got.report, report_by_blocks(original, patched, width, address))
+                    << "width " << width << ", capacity " << capacity << ", lengths "
+                    << original.size() << "/" << patched.size();
+            }
+        }
+    }
+}
+
+// Writes bytes into a pipe in small pieces, pausing between them, then closes it.
+std::thread trickle(int fd, Bytes bytes, unsigned seed) {
+    return std::thread([fd, bytes = std::move(bytes), seed] {
+        std::mt19937 rng(seed);
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t n = std::min<std::size_t>(1 + rng() % 23, bytes.size() - at);
+            EXPECT_EQ(write(fd, bytes.data() + at, n), static_cast<ssize_t>(n));
+            at += n;
+            usleep(static_cast<useconds_t>(rng() % 200));
+        }
+        close(fd);
+    });
+}
+
+TEST(CompareFiles, PipesFedInSmallPiecesReportAsFilesDo) {
+    const Bytes original = counting_bytes(3000);
+    Bytes patched = counting_bytes(3000, {{17, 0}, {20, 1}, {999, 2}, {1000, 3}, {2999, 4}});
+    for (const std::int32_t width : {5, 16, 256}) {
+        int a[2];
+        int b[2];
+        ASSERT_EQ(pipe(a), 0);
+        ASSERT_EQ(pipe(b), 0);
+        std::thread feed_a = trickle(a[1], original, 1);
+        std::thread feed_b = trickle(b[1], patched, 2);
+        const Compared got = compare_fds(a[0], b[0], width, 0, 256 * 1024);
+        feed_a.join();
+        feed_b.join();
+        close(a[0]);
+        close(b[0]);
+        EXPECT_EQ(got.result, CompareResult::done);
+        EXPECT_EQ(got.report, report_by_blocks(original, patched, width, 0)) << "width " << width;
+    }
+}
+
+TEST(CompareFiles, OneStreamNamedTwiceIsReadBlockByBlockInTurn) {
+    // Blocks alternate between the two readers: 0-15 against 16-31, 32-47 against 48-63.
+    Bytes stream = counting_bytes(64);
+    for (std::size_t i = 16; i < 32; ++i) {
+        stream[i] = stream[i - 16];
+    }
+    stream[16 + 9] = 0xAA;
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    ASSERT_EQ(write(p[1], stream.data(), stream.size()), 64);
+    close(p[1]);
+    EXPECT_TRUE(same_stream(p[0], p[0]));
+    const Compared got = compare_fds(p[0], p[0], 16, 0, 256 * 1024, true);
+    close(p[0]);
+    EXPECT_EQ(got.report,
+              "00000009: 09 AA\n"
+              "00000010: 202122232425262728292A2B2C2D2E2F 303132333435363738393A3B3C3D3E3F\n");
+}
+
+TEST(CompareFiles, TwoOpensOfOneFileAreSeparateStreams) {
+    const int a = open("/proc/self/exe", O_RDONLY);
+    const int b = open("/proc/self/exe", O_RDONLY);
+    EXPECT_FALSE(same_stream(a, b));
+    close(a);
+    close(b);
+}
+
+// A terminal whose other side has gone: its bytes can be read, then reading fails.
+int failing_after(const Bytes& bytes) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    EXPECT_EQ(grantpt(master), 0);
+    EXPECT_EQ(unlockpt(master), 0);
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    termios raw{};
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    EXPECT_EQ(write(slave, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(slave);
+    return master;
+}
+
+TEST(CompareFiles, ReadFailureStillPrintsWhatWasCompared) {
+    // The failing side gives 40 bytes, then fails in the middle of the third block.
+    const Bytes original = counting_bytes(48);
+    const Bytes patched = counting_bytes(48, {{3, 0xAA}, {30, 0xBB}});
+    const Bytes failing_bytes(patched.begin(), patched.begin() + 40);
+    for (const bool fail_original : {true, false}) {
+        const int failing = failing_after(fail_original ? Bytes(original.begin(), original.begin() + 40)
+                                                        : failing_bytes);
+        const int good = memory_file(fail_original ? patched : original);
+        const Compared got = fail_original ? compare_fds(failing, good, 16, 0, 4096)
+                                           : compare_fds(good, failing, 16, 0, 4096);
+        close(failing);
+        close(good);
+        EXPECT_EQ(got.result, fail_original ? CompareResult::original_unreadable
+                                            : CompareResult::patched_unreadable);
+        EXPECT_EQ(got.report, "00000003: 03 AA\n0000001E: 1E1F BB1F\n");
+    }
+}
+
+}  // namespace

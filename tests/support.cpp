@@ -1,0 +1,128 @@
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "output.h"
+#include "report.h"
+
+namespace {
+
+int scratch_fd() {
+    const int fd = memfd_create("bvex-test", 0);
+    EXPECT_GE(fd, 0);
+    return fd;
+}
+
+std::string read_back(int fd) {
+    std::string text;
+    char chunk[65536];
+    lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) {
+        text.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return text;
+}
+
+}  // namespace
+
+std::string capture_report(const std::function<void()>& body) {
+    const int fd = scratch_fd();
+    output_redirect(fd);
+    body();
+    EXPECT_TRUE(output_flush());
+    output_redirect(STDOUT_FILENO);
+    return read_back(fd);
+}
+
+std::string report_by_blocks(const Bytes& original, const Bytes& patched, std::int32_t width,
+                             std::uint32_t address) {
+    return capture_report([&] {
+        const std::size_t common = std::min(original.size(), patched.size());
+        const auto step = static_cast<std::size_t>(width);
+        for (std::size_t at = 0; width > 0 && at < common; at += step) {
+            const std::size_t length = std::min(step, common - at);
+            report_block(address, original.data() + at, patched.data() + at,
+                         static_cast<std::int32_t>(length));
+            address += static_cast<std::uint32_t>(length);
+        }
+        report_block(address, nullptr, nullptr, 0);
+    });
+}
+
+Bytes counting_bytes(std::size_t length,
+                     const std::vector<std::pair<std::size_t, unsigned char>>& changes) {
+    Bytes bytes(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        bytes[i] = static_cast<unsigned char>(i);
+    }
+    for (const auto& [at, value] : changes) {
+        bytes[at] = value;
+    }
+    return bytes;
+}
+
+std::string scratch_dir() {
+    char name[] = "/tmp/bvex-test-XXXXXX";
+    EXPECT_NE(mkdtemp(name), nullptr);
+    return name;
+}
+
+void write_file(const std::string& path, const Bytes& bytes) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << path;
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+}
+
+Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, Stdout mode) {
+    const int out = scratch_fd();
+    const int err = scratch_fd();
+    int broken[2] = {-1, -1};
+    if (mode == Stdout::broken_pipe) {
+        EXPECT_EQ(pipe(broken), 0);
+        close(broken[0]);
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        std::vector<char*> argv{const_cast<char*>("bvex")};
+        for (const auto& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        if (mode == Stdout::capture) {
+            dup2(out, STDOUT_FILENO);
+        } else if (mode == Stdout::dev_full) {
+            dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
+        } else if (mode == Stdout::broken_pipe) {
+            dup2(broken[1], STDOUT_FILENO);
+        } else {
+            close(STDOUT_FILENO);
+        }
+        dup2(err, STDERR_FILENO);
+        signal(SIGPIPE, SIG_DFL);
+        if (chdir(dir.c_str()) == 0) {
+            execv(BVEX_PATH, argv.data());
+        }
+        _exit(127);
+    }
+    if (broken[1] >= 0) {
+        close(broken[1]);
+    }
+    int wstatus = 0;
+    waitpid(child, &wstatus, 0);
+    Outcome outcome{read_back(out), read_back(err), -1, 0};
+    if (WIFEXITED(wstatus)) {
+        outcome.status = WEXITSTATUS(wstatus);
+    } else if (WIFSIGNALED(wstatus)) {
+        outcome.signal = WTERMSIG(wstatus);
+    }
+    return outcome;
+}
