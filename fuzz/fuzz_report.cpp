@@ -6,13 +6,13 @@
 // file. The printed report is checked for its properties, not against a copy
 // of the code that made it.
 
+#include <sys/mman.h>
+#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 #include "compare.h"
@@ -117,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::vector<std::uint8_t> was = hex_bytes(report, pos + 10, span);
         const std::vector<std::uint8_t> now = hex_bytes(report, pos + 11 + 2 * span, span);
 
-        check(offset >= next_free && offset + span <= common);      // in file order, no overlap
+        check(offset >= next_free && offset + span <= common);  // in file order, no overlap
         check(span <= width && offset / width == (offset + span - 1) / width);  // within one block
         check(std::memcmp(was.data(), original + offset, span) == 0);
         check(std::memcmp(now.data(), patched + offset, span) == 0);

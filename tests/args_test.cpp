@@ -11,10 +11,12 @@ TEST(ParseLineWidth, ReadsLeadingDecimalDigits) {
         const char* text;
         std::int32_t width;
     } cases[] = {
+        // clang-format off
         {"16", 16},           {"8x", 8},      {"016", 16},        {"0", 0},
         {"256", 256},         {"257", 257},   {"", 0},            {"x8", 0},
         {"4294967312", 16},   {"2147483648", -2147483647 - 1},    {"4294967295", -1},
         {"99999999999", 1215752191},
+        // clang-format on
     };
     for (const auto& c : cases) {
         EXPECT_EQ(parse_line_width(c.text), c.width) << c.text;
@@ -26,6 +28,7 @@ TEST(ParseBlockAddress, ReadsHexLikeStrtoulIn32Bits) {
         const char* text;
         std::uint32_t address;
     } cases[] = {
+        // clang-format off
         {"1000", 0x1000},         {"0x1000", 0x1000},       {"0X1000", 0x1000},
         {"abcdef", 0xABCDEF},     {"DeadBeef", 0xDEADBEEF}, {"xyz", 0},
         {"", 0},                  {"12g4", 0x12},           {"0x", 0},
@@ -34,6 +37,7 @@ TEST(ParseBlockAddress, ReadsHexLikeStrtoulIn32Bits) {
         {"FFFFFFFF", 0xFFFFFFFF}, {"100000000", 0xFFFFFFFF}, {"-100000000", 0xFFFFFFFF},
         {"00000000000000001", 1}, {"1 2", 1},               {"- 1", 0},
         {"0x0x1", 0},             {"--1", 0},
+        // clang-format on
     };
     for (const auto& c : cases) {
         EXPECT_EQ(parse_block_address(c.text), c.address) << '"' << c.text << '"';

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <csignal>
 
 #include "support.h"
 

@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <random>
 #include <sys/mman.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
+#include <random>
+#include <thread>
 
 #include "compare.h"
 #include "report.h"
@@ -37,14 +37,16 @@ Compared compare_fds(int original_fd, int patched_fd, std::int32_t width, std::u
     Reader patched = reader_make(patched_fd, b.data(), capacity);
     original.lockstep = patched.lockstep = lockstep;
     CompareResult result{};
-    const std::string report = capture_report(
-        [&] { result = compare_files(original, patched, width, address); });
+    const std::string report =
+        capture_report([&] { result = compare_files(original, patched, width, address); });
     return {report, result};
 }
 
 // A random pair: sparse, dense or block-edge differences, often of unequal length.
 void random_pair(std::mt19937& rng, std::int32_t width, Bytes& original, Bytes& patched) {
-    const auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n)(rng); };
+    const auto pick = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n)(rng);
+    };
     original.resize(pick(4000));
     for (auto& byte : original) {
         byte = static_cast<unsigned char>(pick(255));
@@ -171,8 +173,8 @@ TEST(CompareFiles, ReadFailureStillPrintsWhatWasCompared) {
     const Bytes patched = counting_bytes(48, {{3, 0xAA}, {30, 0xBB}});
     const Bytes failing_bytes(patched.begin(), patched.begin() + 40);
     for (const bool fail_original : {true, false}) {
-        const int failing = failing_after(fail_original ? Bytes(original.begin(), original.begin() + 40)
-                                                        : failing_bytes);
+        const int failing = failing_after(
+            fail_original ? Bytes(original.begin(), original.begin() + 40) : failing_bytes);
         const int good = memory_file(fail_original ? patched : original);
         const Compared got = fail_original ? compare_fds(failing, good, 16, 0, 4096)
                                            : compare_fds(good, failing, 16, 0, 4096);

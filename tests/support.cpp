@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <csignal>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
+#include <csignal>
 
 #include "output.h"
 #include "report.h"

@@ -16,8 +16,10 @@ std::string capture_report(const std::function<void()>& body);
 std::string report_by_blocks(const Bytes& original, const Bytes& patched, std::int32_t width,
                              std::uint32_t address);
 
-// length bytes, each equal to its offset (modulo 256), with the given offsets set to the given values.
-Bytes counting_bytes(std::size_t length, const std::vector<std::pair<std::size_t, unsigned char>>& changes = {});
+// length bytes, each equal to its offset (modulo 256), with the given offsets set to the given
+// values.
+Bytes counting_bytes(std::size_t length,
+                     const std::vector<std::pair<std::size_t, unsigned char>>& changes = {});
 
 // A fresh scratch folder that lasts for the test program's run.
 std::string scratch_dir();

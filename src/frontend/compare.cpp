@@ -9,11 +9,11 @@
 namespace {
 
 // Identical bytes are compared this many at a time before looking for the block that differs.
-constexpr std::size_t EQUAL_STRETCH_BYTES = 16 * 1024;
+constexpr std::size_t EQUAL_STRETCH_BYTES = std::size_t{16} * 1024;
 
 // Number of leading blocks of width bytes, out of count, that are equal in a and b.
-std::size_t count_equal_blocks(const unsigned char* a, const unsigned char* b,
-                               std::size_t count, std::size_t width) {
+std::size_t count_equal_blocks(const unsigned char* a, const unsigned char* b, std::size_t count,
+                               std::size_t width) {
     const std::size_t total = count * width;
     const std::size_t stretch = std::max<std::size_t>(1, EQUAL_STRETCH_BYTES / width) * width;
     std::size_t offset = 0;
@@ -35,12 +35,12 @@ std::size_t count_equal_blocks(const unsigned char* a, const unsigned char* b,
 // held-back line, and the rest would neither print nor change what is held back.
 // Returns the address after the last block reported; stops early when output fails.
 std::uint32_t report_whole_blocks(std::uint32_t address, const unsigned char* a,
-                                  const unsigned char* b, std::size_t count,
-                                  std::size_t width) {
+                                  const unsigned char* b, std::size_t count, std::size_t width) {
     const auto length = static_cast<std::int32_t>(width);
     std::size_t i = 0;
     while (i < count && !output_failed()) {
-        const std::size_t equal = count_equal_blocks(a + i * width, b + i * width, count - i, width);
+        const std::size_t equal =
+            count_equal_blocks(a + i * width, b + i * width, count - i, width);
         if (equal > 0) {
             report_block(address, a + i * width, b + i * width, length);
             address += static_cast<std::uint32_t>(equal * width);

@@ -4,6 +4,6 @@
 #include <cstdlib>
 
 void fatal(const char* message) {
-    std::fprintf(stderr, "%s\n", message);
+    (void)std::fprintf(stderr, "%s\n", message);
     std::exit(1);
 }

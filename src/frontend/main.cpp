@@ -11,7 +11,7 @@
 namespace {
 
 // Read-ahead for each file: large enough that system calls cost little per byte.
-constexpr std::size_t READ_AHEAD_BYTES = 256 * 1024;
+constexpr std::size_t READ_AHEAD_BYTES = std::size_t{256} * 1024;
 
 unsigned char original_buffer[READ_AHEAD_BYTES];
 unsigned char patched_buffer[READ_AHEAD_BYTES];

@@ -1,9 +1,9 @@
 #include "reader.h"
 
-#include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 Reader reader_make(int fd, unsigned char* buffer, std::size_t capacity) {
     return Reader{fd, buffer, capacity, 0, 0, false};

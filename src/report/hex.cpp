@@ -22,7 +22,7 @@ constexpr std::array<char, 512> HEX_PAIRS = make_pairs();
 
 char* format_address(char* out, std::uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8) {
-        std::memcpy(out, &HEX_PAIRS[2 * ((value >> shift) & 0xFFu)], 2);
+        std::memcpy(out, &HEX_PAIRS[std::size_t{2} * ((value >> shift) & 0xFFu)], 2);
         out += 2;
     }
     return out;

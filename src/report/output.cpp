@@ -1,12 +1,12 @@
 #include "output.h"
 
-#include <cerrno>
 #include <unistd.h>
+#include <cerrno>
 
 namespace {
 
 // Large enough that writes cost little per line, small enough to stay in cache.
-constexpr std::size_t OUTPUT_BUFFER_BYTES = 64 * 1024;
+constexpr std::size_t OUTPUT_BUFFER_BYTES = std::size_t{64} * 1024;
 
 struct Output {
     int fd;
