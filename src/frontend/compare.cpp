@@ -11,45 +11,49 @@ namespace {
 // Identical bytes are compared this many at a time before looking for the block that differs.
 constexpr std::size_t EQUAL_STRETCH_BYTES = std::size_t{16} * 1024;
 
-// Number of leading blocks of width bytes, out of count, that are equal in a and b.
-std::size_t count_equal_blocks(const unsigned char* a, const unsigned char* b, std::size_t count,
-                               std::size_t width) {
-    const std::size_t total = count * width;
-    const std::size_t stretch = std::max<std::size_t>(1, EQUAL_STRETCH_BYTES / width) * width;
-    std::size_t offset = 0;
+// Length of the leading run of whole blocks of width bytes that are equal in a and b,
+// out of total bytes (a multiple of width); equal bytes are compared stretch at a time.
+std::size_t equal_run(const unsigned char* a, const unsigned char* b, std::size_t total,
+                      std::size_t width, std::size_t stretch) {
+    // Where differences are dense the very first block differs: say so at once.
+    if (std::memcmp(a, b, width) != 0) {
+        return 0;
+    }
+    std::size_t offset = width;
     while (offset < total) {
         const std::size_t n = std::min(stretch, total - offset);
         if (std::memcmp(a + offset, b + offset, n) != 0) {
             while (std::memcmp(a + offset, b + offset, width) == 0) {
                 offset += width;
             }
-            break;
+            return offset;
         }
         offset += n;
     }
-    return std::min(offset, total) / width;
+    return total;
 }
 
-// Reports count whole blocks of width bytes held in a and b, the first at address.
-// A run of equal blocks needs only its first report_block call: that call prints the
-// held-back line, and the rest would neither print nor change what is held back.
+// Reports the whole blocks of width bytes in the first total bytes (a multiple of width)
+// of a and b, the first at address. A run of equal blocks needs only its first
+// report_block call: that call prints the held-back line, and the rest would neither
+// print nor change what is held back.
 // Returns the address after the last block reported; stops early when output fails.
 std::uint32_t report_whole_blocks(std::uint32_t address, const unsigned char* a,
-                                  const unsigned char* b, std::size_t count, std::size_t width) {
+                                  const unsigned char* b, std::size_t total, std::size_t width) {
     const auto length = static_cast<std::int32_t>(width);
-    std::size_t i = 0;
-    while (i < count && !output_failed()) {
-        const std::size_t equal =
-            count_equal_blocks(a + i * width, b + i * width, count - i, width);
+    const std::size_t stretch = std::max<std::size_t>(1, EQUAL_STRETCH_BYTES / width) * width;
+    std::size_t at = 0;
+    while (at < total && !output_failed()) {
+        const std::size_t equal = equal_run(a + at, b + at, total - at, width, stretch);
         if (equal > 0) {
-            report_block(address, a + i * width, b + i * width, length);
-            address += static_cast<std::uint32_t>(equal * width);
-            i += equal;
+            report_block(address, a + at, b + at, length);
+            address += static_cast<std::uint32_t>(equal);
+            at += equal;
         }
-        if (i < count) {
-            report_block(address, a + i * width, b + i * width, length);
+        if (at < total) {
+            report_block(address, a + at, b + at, length);
             address += static_cast<std::uint32_t>(width);
-            ++i;
+            at += width;
         }
     }
     return address;
@@ -79,7 +83,7 @@ CompareResult compare_files(Reader& original, Reader& patched, std::int32_t line
         if (whole > 0) {
             // Every whole block both buffers hold is read in full from both files.
             address = report_whole_blocks(address, reader_data(original), reader_data(patched),
-                                          whole, width);
+                                          whole * width, width);
             reader_take(original, whole * width);
             reader_take(patched, whole * width);
         } else {
