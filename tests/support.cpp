@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
+#include <filesystem>
 #include <csignal>
 
 #include "output.h"
@@ -70,8 +71,20 @@ Bytes counting_bytes(std::size_t length,
 }
 
 std::string scratch_dir() {
+    // Removed when the test program ends (forked children leave through _exit).
+    struct Folders {
+        std::vector<std::string> paths;
+        ~Folders() {
+            for (const auto& path : paths) {
+                std::error_code ignored;
+                std::filesystem::remove_all(path, ignored);
+            }
+        }
+    };
+    static Folders folders;
     char name[] = "/tmp/bvex-test-XXXXXX";
     EXPECT_NE(mkdtemp(name), nullptr);
+    folders.paths.emplace_back(name);
     return name;
 }
 
