@@ -22,7 +22,8 @@ bool same_stream(int fd_a, int fd_b) {
 long reader_fill(Reader& r, std::size_t want) {
     while (reader_available(r) < want) {
         const std::size_t available = reader_available(r);
-        if (r.capacity - r.end < want - available) {
+        // Move what is left to the front when the block would not fit, or for free when nothing is.
+        if (available == 0 || r.capacity - r.end < want - available) {
             std::memmove(r.buffer, r.buffer + r.start, available);
             r.start = 0;
             r.end = available;
