@@ -4,11 +4,11 @@
 //
 // Usage: floor A B    (exit 0 after the end of either file, 1 on an error)
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 

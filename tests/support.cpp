@@ -7,8 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
-#include <filesystem>
 #include <csignal>
+#include <filesystem>
 
 #include "output.h"
 #include "report.h"
