@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "compare.h"
+#include "output.h"
 #include "report.h"
 #include "support.h"
 
@@ -184,6 +185,23 @@ TEST(CompareFiles, ReadFailureStillPrintsWhatWasCompared) {
                                             : CompareResult::patched_unreadable);
         EXPECT_EQ(got.report, "00000003: 03 AA\n0000001E: 1E1F BB1F\n");
     }
+}
+
+TEST(CompareFiles, UnwritableReportOutranksAReadFailure) {
+    const int good = memory_file(counting_bytes(48));
+    const int failing = failing_after(counting_bytes(40, {{3, 0xAA}}));
+    const int full = open("/dev/full", O_WRONLY);
+    std::vector<unsigned char> a(4096);
+    std::vector<unsigned char> b(4096);
+    Reader original = reader_make(good, a.data(), a.size());
+    Reader patched = reader_make(failing, b.data(), b.size());
+    output_redirect(full);
+    const CompareResult result = compare_files(original, patched, 16, 0);
+    output_redirect(STDOUT_FILENO);
+    close(full);
+    close(failing);
+    close(good);
+    EXPECT_EQ(result, CompareResult::output_failed);
 }
 
 }  // namespace

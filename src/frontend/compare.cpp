@@ -97,9 +97,7 @@ CompareResult compare_files(Reader& original, Reader& patched, std::int32_t line
         }
     }
     report_block(address, nullptr, nullptr, 0);
-    const bool written = output_flush();
-    if (result == CompareResult::done && !written) {
-        result = CompareResult::output_failed;
-    }
-    return result;
+    // A report that could not be written outranks a read failure: either way the run
+    // fails, and the user must know the report is incomplete whatever was buffered.
+    return output_flush() ? result : CompareResult::output_failed;
 }

@@ -15,6 +15,6 @@ enum class CompareResult {
 
 // Compares the two files in blocks of line_width (0..MAX_LINE_BYTES) bytes, the first at
 // block_address, prints the whole report and writes it out; on a read failure what was
-// compared is still printed.
+// compared is still printed. A failed write is reported before a failed read.
 CompareResult compare_files(Reader& original, Reader& patched, std::int32_t line_width,
                             std::uint32_t block_address);

@@ -35,7 +35,10 @@ void write_out() {
 
 }  // namespace
 
-void output_redirect(int fd) { out.fd = fd; }
+void output_redirect(int fd) {
+    out.fd = fd;
+    out.failed = false;
+}
 
 char* output_space(std::size_t n) {
     if (OUTPUT_BUFFER_BYTES - out.used < n) {

@@ -7,7 +7,8 @@
 // Longest text one report line can need: address, two 256-byte halves, separators.
 inline constexpr std::size_t OUTPUT_LINE_MAX = 8 + 2 + 2 * 256 + 1 + 2 * 256 + 1;
 
-// Sends all later output to fd; call only while nothing is buffered.
+// Sends all later output to fd, forgetting any earlier write failure; call only while
+// nothing is buffered.
 void output_redirect(int fd);
 
 // Returns room for at least n (<= OUTPUT_LINE_MAX) bytes, writing out the buffer first if needed.
