@@ -15,8 +15,10 @@ bool same_stream(int fd_a, int fd_b) {
     if (fstat(fd_a, &a) != 0 || fstat(fd_b, &b) != 0) {
         return false;
     }
-    // Two opens of one regular file each keep their own position; anything else may share it.
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && !S_ISREG(a.st_mode);
+    // Two opens of one file or disk each keep their own position; a pipe, socket or
+    // terminal hands each byte to one reader only.
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && !S_ISREG(a.st_mode) &&
+           !S_ISBLK(a.st_mode);
 }
 
 long reader_fill(Reader& r, std::size_t want) {

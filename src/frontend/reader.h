@@ -15,8 +15,8 @@ struct Reader {
 // A reader of fd over the caller's buffer, with nothing read yet.
 Reader reader_make(int fd, unsigned char* buffer, std::size_t capacity);
 
-// True when the two descriptors are one and the same pipe or device, so that
-// reading ahead on one would take bytes the other should see.
+// True when the two descriptors read one and the same pipe, socket or terminal, so
+// that reading ahead on one would take bytes the other should see.
 bool same_stream(int fd_a, int fd_b);
 
 // Reads until want bytes are buffered, the file ends, or a read fails;
