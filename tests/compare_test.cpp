@@ -172,10 +172,9 @@ TEST(CompareFiles, ReadFailureStillPrintsWhatWasCompared) {
     // The failing side gives 40 bytes, then fails in the middle of the third block.
     const Bytes original = counting_bytes(48);
     const Bytes patched = counting_bytes(48, {{3, 0xAA}, {30, 0xBB}});
-    const Bytes failing_bytes(patched.begin(), patched.begin() + 40);
     for (const bool fail_original : {true, false}) {
-        const int failing = failing_after(
-            fail_original ? Bytes(original.begin(), original.begin() + 40) : failing_bytes);
+        const Bytes& source = fail_original ? original : patched;
+        const int failing = failing_after(Bytes(source.begin(), source.begin() + 40));
         const int good = memory_file(fail_original ? patched : original);
         const Compared got = fail_original ? compare_fds(failing, good, 16, 0, 4096)
                                            : compare_fds(good, failing, 16, 0, 4096);
