@@ -1,0 +1,28 @@
+#!/bin/sh
+# Makes dist/bvex_VERSION_ARCH.deb with Debian's own tools: dpkg-buildpackage builds the
+# sources copied next to packaging/debian, whose changelog is written here so that the
+# version stays in CMakeLists.txt alone.
+# Usage: deb.sh SOURCE_DIR BUILD_DIR VERSION
+. "$(dirname "$0")/common.sh"
+
+work=$build/packaging/deb
+tree=$work/bvex-$version
+rm -rf "$work"
+mkdir -p "$tree"
+# What the build reads: the tests, fuzz targets and benchmark stay out of the package.
+for path in CMakeLists.txt cmake src doc README.md LICENSE; do
+    if [ -e "$src/$path" ]; then cp -R "$src/$path" "$tree/"; fi
+done
+cp -R "$src/packaging/debian" "$tree/debian"
+
+maintainer=$(sed -n 's/^Maintainer: //p' "$tree/debian/control")
+cat >"$tree/debian/changelog" <<END
+bvex ($version) unstable; urgency=medium
+
+  * Release $version.
+
+ -- $maintainer  $(date -R -d "@$SOURCE_DATE_EPOCH")
+END
+
+(cd "$tree" && dpkg-buildpackage --build=binary --no-sign)
+cp "$work/bvex_${version}_$(dpkg-architecture -qDEB_HOST_ARCH).deb" "$dist/"

@@ -1,0 +1,32 @@
+#!/bin/sh
+# Makes dist/bvex-VERSION-windows-x86_64.zip: bvex.exe cross-built with MinGW-w64
+# (cmake/mingw-w64-x86_64.cmake), README.md, LICENSE and the manual page rendered as
+# plain text, bvex.txt, for people without man.
+# Usage: zip.sh SOURCE_DIR BUILD_DIR VERSION
+. "$(dirname "$0")/common.sh"
+
+toolchain=$src/cmake/mingw-w64-x86_64.cmake
+if [ ! -f "$toolchain" ]; then
+    echo "zip.sh: no $toolchain: cannot cross-build bvex.exe" >&2
+    exit 1
+fi
+work=$build/packaging/zip
+rm -rf "$work"
+mkdir -p "$work/files"
+
+# Stripped, and without this tree's path; given through the environment, these flags add to
+# the toolchain's own.
+CXXFLAGS="-ffile-prefix-map=$src/=" LDFLAGS=-s cmake -S "$src" -B "$work/build" \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DBVEX_TESTS=OFF >/dev/null
+cmake --build "$work/build" -j 2
+cp "$work/build/bvex.exe" "$src/README.md" "$src/LICENSE" "$work/files/"
+groff -man -Tascii -P-cbou "$build/bvex.1" >"$work/files/bvex.txt"
+
+# zip stores local times: in UTC they are the commit's, and -X leaves out owners and
+# extra time stamps.
+cd "$work/files"
+chmod 0644 LICENSE README.md bvex.exe bvex.txt
+touch -d "@$SOURCE_DATE_EPOCH" LICENSE README.md bvex.exe bvex.txt
+out=$dist/bvex-$version-windows-x86_64.zip
+rm -f "$out"
+zip -q -X -D -9 "$out" LICENSE README.md bvex.exe bvex.txt
