@@ -1,0 +1,107 @@
+#!/bin/sh
+# Checks the release files as their users meet them. Builds them with the package preset,
+# then: lintian finds nothing at warning level or above; the Debian package installs, its
+# bvex runs the sample pair, man shows its page, and it removes cleanly; the tarball's bvex
+# is static and runs the sample pair; the zip holds what it should. Last, two clean clones
+# of HEAD, at other paths and with another umask and time zone, must build the same files
+# byte for byte. Installs with dpkg, so it runs as root (or through sudo).
+set -eu
+cd "$(dirname "$0")/.."
+root=$PWD
+export LC_ALL=C
+
+as_root() {
+    if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+fail() {
+    echo "packaging check: $*" >&2
+    exit 1
+}
+
+scratch=$(mktemp -d /tmp/bvex-package-check.XXXXXX)
+installed=no
+cleanup() {
+    if [ "$installed" = yes ]; then as_root dpkg --purge bvex >/dev/null || true; fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 1' HUP INT TERM
+
+# The sample pair's report, as the README shows it.
+cat >"$scratch/expected" <<'EOF'
+0000804D: 284F62 904F62
+00008050: 9ABF 9A90
+00008083: FF04294E93B9DCE3062D7097BA EB04294E93B9DCE3062D7000BA
+00008125: 7D5A C3CC
+EOF
+sample() { # sample BVEX...: the command prints the sample pair's report and succeeds
+    "$@" "$root/examples/original.bin" "$root/examples/patched.bin" 8000 >"$scratch/out" ||
+        fail "$* failed on the sample pair"
+    cmp -s "$scratch/out" "$scratch/expected" || {
+        diff "$scratch/expected" "$scratch/out" >&2 || true
+        fail "$* printed a wrong report for the sample pair"
+    }
+}
+
+cmake --workflow --preset package
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
+dist=build/package/dist
+deb=bvex_${version}_amd64.deb
+tarball=bvex-$version-linux-x86_64.tar.gz
+zip=bvex-$version-windows-x86_64.zip
+[ "$(ls "$dist")" = "$(printf '%s\n' "$tarball" "$zip" "$deb" | sort)" ] ||
+    fail "$dist holds $(ls "$dist" | tr '\n' ' ')"
+
+echo "== $deb"
+lintian --fail-on error,warning "$dist/$deb"
+as_root dpkg --install "$dist/$deb"
+installed=yes
+dpkg-query -W -f='${Version} ${Depends}\n' bvex | grep -q "^$version .*libc6 (>= " ||
+    fail "installed package: $(dpkg-query -W -f='${Version} ${Depends}' bvex)"
+as_root dpkg --verify bvex || fail "installed files differ from the package"
+file -L /usr/bin/bvex | grep -q 'dynamically linked' || fail "/usr/bin/bvex is not dynamic"
+sample /usr/bin/bvex
+man -aw bvex | grep -qx /usr/share/man/man1/bvex.1.gz || fail "man does not find bvex.1.gz"
+MANWIDTH=80 man bvex 2>&1 | grep -q "bvex $version" || fail "man bvex does not show the page"
+as_root dpkg --remove bvex
+installed=no
+status=$(dpkg-query -W -f='${db:Status-Status}' bvex 2>/dev/null) || status=not-installed
+[ "$status" = not-installed ] || fail "bvex is $status after dpkg --remove"
+for path in /usr/bin/bvex /usr/share/man/man1/bvex.1.gz /usr/share/doc/bvex; do
+    [ ! -e "$path" ] || fail "$path is left after dpkg --remove"
+done
+
+echo "== $tarball"
+folder=bvex-$version
+listing=$(tar -tzf "$dist/$tarball" | sort)
+[ "$listing" = "$(printf '%s\n' "$folder/" "$folder/LICENSE" "$folder/README.md" \
+    "$folder/bvex" "$folder/bvex.1")" ] || fail "$tarball holds: $listing"
+tar -xzf "$dist/$tarball" -C "$scratch"
+file "$scratch/$folder/bvex" | grep -q 'statically linked' ||
+    fail "the tarball's bvex is not static: $(file "$scratch/$folder/bvex")"
+sample env -i "$scratch/$folder/bvex"
+
+echo "== $zip"
+listing=$(unzip -Z1 "$dist/$zip")
+[ "$listing" = "$(printf '%s\n' LICENSE README.md bvex.exe bvex.txt)" ] ||
+    fail "$zip holds: $listing"
+unzip -q "$dist/$zip" -d "$scratch/zip"
+file "$scratch/zip/bvex.exe" | grep -q 'PE32+ executable (console) x86-64' ||
+    fail "bvex.exe: $(file "$scratch/zip/bvex.exe")"
+grep -q "bvex $version" "$scratch/zip/bvex.txt" || fail "bvex.txt is not the manual page"
+sample env WINEDEBUG=-all wine "$scratch/zip/bvex.exe"
+cmp -s "$scratch/zip/LICENSE" LICENSE && cmp -s "$scratch/zip/README.md" README.md ||
+    fail "the zip's LICENSE or README.md differ from the sources"
+
+echo "== two clean clones of HEAD build the same files"
+git clone -q "$root" "$scratch/one"
+git clone -q "$root" "$scratch/the/other/clone"
+(cd "$scratch/one" && cmake --workflow --preset package >/dev/null)
+(cd "$scratch/the/other/clone" && umask 077 && TZ=Pacific/Kiritimati LC_ALL=C.UTF-8 \
+    cmake --workflow --preset package >/dev/null)
+for name in "$deb" "$tarball" "$zip"; do
+    cmp "$scratch/one/$dist/$name" "$scratch/the/other/clone/$dist/$name" ||
+        fail "$name differs between two builds of the same commit"
+done
+[ "$(ls "$scratch/one/$dist")" = "$(ls "$dist")" ] || fail "the clones made other files"
+echo "packaging check: all release files are good and reproducible"
