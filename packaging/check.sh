@@ -50,7 +50,7 @@ deb=bvex_${version}_amd64.deb
 tarball=bvex-$version-linux-x86_64.tar.gz
 zip=bvex-$version-windows-x86_64.zip
 [ "$(ls "$dist")" = "$(printf '%s\n' "$tarball" "$zip" "$deb" | sort)" ] ||
-    fail "$dist holds $(ls "$dist" | tr '\n' ' ')"
+    fail "$dist holds other files: $(echo "$dist"/*)"
 
 echo "== $deb"
 lintian --fail-on error,warning "$dist/$deb"
@@ -90,8 +90,9 @@ file "$scratch/zip/bvex.exe" | grep -q 'PE32+ executable (console) x86-64' ||
     fail "bvex.exe: $(file "$scratch/zip/bvex.exe")"
 grep -q "bvex $version" "$scratch/zip/bvex.txt" || fail "bvex.txt is not the manual page"
 sample env WINEDEBUG=-all wine "$scratch/zip/bvex.exe"
-cmp -s "$scratch/zip/LICENSE" LICENSE && cmp -s "$scratch/zip/README.md" README.md ||
-    fail "the zip's LICENSE or README.md differ from the sources"
+for name in LICENSE README.md; do
+    cmp -s "$scratch/zip/$name" "$name" || fail "the zip's $name differs from the sources"
+done
 
 echo "== two clean clones of HEAD build the same files"
 git clone -q "$root" "$scratch/one"

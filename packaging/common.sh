@@ -1,3 +1,4 @@
+# shellcheck shell=sh disable=SC2034 # sets variables for the script that sources it
 # Shared start of the packaging scripts, sourced with the arguments
 # SOURCE_DIR BUILD_DIR VERSION [...]: sets src, build, version and dist (BUILD_DIR/dist),
 # and fixes everything a release file could take from the machine or the moment.

@@ -3,6 +3,7 @@
 # sources copied next to packaging/debian, whose changelog is written here so that the
 # version stays in CMakeLists.txt alone.
 # Usage: deb.sh SOURCE_DIR BUILD_DIR VERSION
+# shellcheck source=packaging/common.sh
 . "$(dirname "$0")/common.sh"
 
 work=$build/packaging/deb

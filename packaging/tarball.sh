@@ -2,6 +2,7 @@
 # Makes dist/bvex-VERSION-linux-ARCH.tar.gz: the folder bvex-VERSION/ holding the static,
 # stripped bvex of the package preset, the manual page bvex.1, README.md and LICENSE.
 # Usage: tarball.sh SOURCE_DIR BUILD_DIR VERSION ARCH BVEX
+# shellcheck source=packaging/common.sh
 . "$(dirname "$0")/common.sh"
 arch=$4
 bvex=$5

@@ -3,6 +3,7 @@
 # (cmake/mingw-w64-x86_64.cmake), README.md, LICENSE and the manual page rendered as
 # plain text, bvex.txt, for people without man.
 # Usage: zip.sh SOURCE_DIR BUILD_DIR VERSION
+# shellcheck source=packaging/common.sh
 . "$(dirname "$0")/common.sh"
 
 toolchain=$src/cmake/mingw-w64-x86_64.cmake
@@ -24,9 +25,9 @@ groff -man -Tascii -P-cbou "$build/bvex.1" >"$work/files/bvex.txt"
 
 # zip stores local times: in UTC they are the commit's, and -X leaves out owners and
 # extra time stamps.
-cd "$work/files"
-chmod 0644 LICENSE README.md bvex.exe bvex.txt
-touch -d "@$SOURCE_DATE_EPOCH" LICENSE README.md bvex.exe bvex.txt
 out=$dist/bvex-$version-windows-x86_64.zip
 rm -f "$out"
+cd "$work/files" || exit 1
+chmod 0644 LICENSE README.md bvex.exe bvex.txt
+touch -d "@$SOURCE_DATE_EPOCH" LICENSE README.md bvex.exe bvex.txt
 zip -q -X -D -9 "$out" LICENSE README.md bvex.exe bvex.txt
