@@ -12,6 +12,7 @@
 
 #include "compare.h"
 #include "output.h"
+#include "platform.h"
 #include "report.h"
 #include "support.h"
 
