@@ -1,5 +1,5 @@
 // The block loop on what only Windows has: a named pipe whose server disconnects, so
-// that its bytes can be read and then reading fails.
+// that its bytes can be read and then reading fails, and character devices.
 
 #include <gtest/gtest.h>
 
@@ -63,6 +63,25 @@ TEST(CompareFiles, ReadFailureStillPrintsWhatWasCompared) {
         EXPECT_EQ(result, fail_original ? CompareResult::original_unreadable
                                         : CompareResult::patched_unreadable);
         EXPECT_EQ(report, "00000003: 03 AA\n0000001E: 1E1F BB1F\n");
+    }
+}
+
+TEST(CompareFiles, CharacterDevicesNamedTwiceAreOneStream) {
+    // Two character devices cannot be told apart (two opens of the console share its
+    // input), so they are read in step; a file next to one is not.
+    const std::string file = scratch_dir() + "/file";
+    write_file(file, counting_bytes(10));
+    const int nul = input_open("NUL");
+    const int also_nul = input_open("nul");
+    const int regular = input_open(file.c_str());
+    ASSERT_GE(nul, 0);
+    ASSERT_GE(also_nul, 0);
+    ASSERT_GE(regular, 0);
+    EXPECT_TRUE(same_stream(nul, also_nul));
+    EXPECT_FALSE(same_stream(nul, regular));
+    EXPECT_FALSE(same_stream(regular, nul));
+    for (const int fd : {nul, also_nul, regular}) {
+        input_close(fd);
     }
 }
 
