@@ -2,9 +2,10 @@
 # Checks the release files as their users meet them. Builds them with the package preset,
 # then: lintian finds nothing at warning level or above; the Debian package installs, its
 # bvex runs the sample pair, man shows its page, and it removes cleanly; the tarball's bvex
-# is static and runs the sample pair; the zip holds what it should. Last, two clean clones
-# of HEAD, at other paths and with another umask and time zone, must build the same files
-# byte for byte. Installs with dpkg, so it runs as root (or through sudo).
+# is static and runs the sample pair; the zip holds what it should, and its bvex.exe runs
+# the sample pair under Wine. Last, two clean clones of HEAD, at other paths and with
+# another umask and time zone, must build the same files byte for byte. Installs with
+# dpkg, so it runs as root (or through sudo).
 set -eu
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -20,25 +21,31 @@ fail() {
 
 scratch=$(mktemp -d /tmp/bvex-package-check.XXXXXX)
 installed=no
+# bvex.exe runs under Wine in a prefix of its own, removed with the rest.
+export WINEPREFIX="$scratch/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 cleanup() {
     if [ "$installed" = yes ]; then as_root dpkg --purge bvex >/dev/null || true; fi
+    if [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
     rm -rf "$scratch"
 }
 trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
 
-# The sample pair's report, as the README shows it.
+# The sample pair's report, as the README shows it; on Windows its lines end in CR LF.
 cat >"$scratch/expected" <<'EOF'
 0000804D: 284F62 904F62
 00008050: 9ABF 9A90
 00008083: FF04294E93B9DCE3062D7097BA EB04294E93B9DCE3062D7000BA
 00008125: 7D5A C3CC
 EOF
-sample() { # sample BVEX...: the command prints the sample pair's report and succeeds
+sed 's/$/\r/' "$scratch/expected" >"$scratch/expected.crlf"
+sample() { # sample EXPECTED BVEX...: the command prints the sample pair's report and succeeds
+    expected=$1
+    shift
     "$@" "$root/examples/original.bin" "$root/examples/patched.bin" 8000 >"$scratch/out" ||
         fail "$* failed on the sample pair"
-    cmp -s "$scratch/out" "$scratch/expected" || {
-        diff "$scratch/expected" "$scratch/out" >&2 || true
+    cmp -s "$scratch/out" "$expected" || {
+        diff "$expected" "$scratch/out" >&2 || true
         fail "$* printed a wrong report for the sample pair"
     }
 }
@@ -60,7 +67,7 @@ dpkg-query -W -f='${Version} ${Depends}\n' bvex | grep -q "^$version .*libc6 (>=
     fail "installed package: $(dpkg-query -W -f='${Version} ${Depends}' bvex)"
 as_root dpkg --verify bvex || fail "installed files differ from the package"
 file -L /usr/bin/bvex | grep -q 'dynamically linked' || fail "/usr/bin/bvex is not dynamic"
-sample /usr/bin/bvex
+sample "$scratch/expected" /usr/bin/bvex
 man -aw bvex | grep -qx /usr/share/man/man1/bvex.1.gz || fail "man does not find bvex.1.gz"
 MANWIDTH=80 man bvex 2>&1 | grep -q "bvex $version" || fail "man bvex does not show the page"
 as_root dpkg --remove bvex
@@ -79,7 +86,7 @@ listing=$(tar -tzf "$dist/$tarball" | sort)
 tar -xzf "$dist/$tarball" -C "$scratch"
 file "$scratch/$folder/bvex" | grep -q 'statically linked' ||
     fail "the tarball's bvex is not static: $(file "$scratch/$folder/bvex")"
-sample env -i "$scratch/$folder/bvex"
+sample "$scratch/expected" env -i "$scratch/$folder/bvex"
 
 echo "== $zip"
 listing=$(unzip -Z1 "$dist/$zip")
@@ -89,7 +96,7 @@ unzip -q "$dist/$zip" -d "$scratch/zip"
 file "$scratch/zip/bvex.exe" | grep -q 'PE32+ executable (console) x86-64' ||
     fail "bvex.exe: $(file "$scratch/zip/bvex.exe")"
 grep -q "bvex $version" "$scratch/zip/bvex.txt" || fail "bvex.txt is not the manual page"
-sample env WINEDEBUG=-all wine "$scratch/zip/bvex.exe"
+sample "$scratch/expected.crlf" wine "$scratch/zip/bvex.exe"
 for name in LICENSE README.md; do
     cmp -s "$scratch/zip/$name" "$name" || fail "the zip's $name differs from the sources"
 done

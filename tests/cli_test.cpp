@@ -2,10 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-#include <csignal>
-
 #include "support.h"
 
 namespace {
@@ -14,22 +10,6 @@ const std::string USAGE =
     "Usage:  bvex [-NN] <original file> <patched file> [block address]\n\n"
     "        -NN  output NN bytes at line (NN>=4)\n\n\n";
 const std::string LINE = "00000003: 030405 AA04BB\n";
-
-// A folder of sample files: a (48 counting bytes), b (a changed at 3 and 5),
-// same (equal to a), empty, dir (a folder) and -b (equal to b).
-const std::string& samples() {
-    static const std::string dir = [] {
-        const std::string d = scratch_dir();
-        write_file(d + "/a", counting_bytes(48));
-        write_file(d + "/b", counting_bytes(48, {{3, 0xAA}, {5, 0xBB}}));
-        write_file(d + "/same", counting_bytes(48));
-        write_file(d + "/empty", {});
-        write_file(d + "/-b", counting_bytes(48, {{3, 0xAA}, {5, 0xBB}}));
-        mkdir((d + "/dir").c_str(), 0755);
-        return d;
-    }();
-    return dir;
-}
 
 struct CliCase {
     std::vector<std::string> args;
@@ -75,11 +55,8 @@ TEST(Cli, CommandLines) {
         {{"missing", "b"}, "", "cannot open original file\n", 1},
         {{"a", "missing"}, "", "cannot open patched file\n", 1},
         {{"empty", "b"}, "", "", 0},
-        {{"empty", "dir"}, "", "", 0},
         {{"a", "empty"}, "", "", 0},
-        {{"dir", "b"}, "", "cannot read original file\n", 1},
-        {{"a", "dir"}, "", "cannot read patched file\n", 1},
-        {{"/proc/self/mem", "b"}, "", "cannot read original file\n", 1},
+        {{"raw_a", "raw_b"}, "00000006: 63 64\n", "", 0},
     };
     for (const CliCase& c : cases) {
         std::string shown;
@@ -87,8 +64,8 @@ TEST(Cli, CommandLines) {
             shown += " " + a;
         }
         const Outcome o = run_bvex(c.args, samples());
-        EXPECT_EQ(o.out, c.out) << "bvex" << shown;
-        EXPECT_EQ(o.err, c.err) << "bvex" << shown;
+        EXPECT_EQ(o.out, native_lines(c.out)) << "bvex" << shown;
+        EXPECT_EQ(o.err, native_lines(c.err)) << "bvex" << shown;
         EXPECT_EQ(o.status, c.status) << "bvex" << shown;
     }
 }
@@ -100,22 +77,17 @@ TEST(Cli, UnwritableOutputIsAnError) {
         std::string err;
         int status;
     } cases[] = {
-        {Stdout::dev_full, {"a", "b"}, "cannot write output\n", 1},
         {Stdout::closed, {"a", "b"}, "cannot write output\n", 1},
-        {Stdout::dev_full, {"a", "same"}, "", 0},
+        {Stdout::read_only, {"a", "b"}, "cannot write output\n", 1},
         {Stdout::closed, {"a", "same"}, "", 0},
+        {Stdout::read_only, {"a", "same"}, "", 0},
     };
     for (const auto& c : cases) {
         const Outcome o = run_bvex(c.args, samples(), c.mode);
-        EXPECT_EQ(o.err, c.err) << c.args[1];
-        EXPECT_EQ(o.status, c.status) << c.args[1];
+        const int mode = static_cast<int>(c.mode);
+        EXPECT_EQ(o.err, native_lines(c.err)) << "output mode " << mode << ", " << c.args[1];
+        EXPECT_EQ(o.status, c.status) << "output mode " << mode << ", " << c.args[1];
     }
-}
-
-TEST(Cli, ClosedPipeEndsQuietly) {
-    const Outcome o = run_bvex({"a", "b"}, samples(), Stdout::broken_pipe);
-    EXPECT_EQ(o.signal, SIGPIPE);
-    EXPECT_EQ(o.err, "");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the tests: capturing the report, running the bvex program,
-// and scratch files.
+// and scratch files. support_shared.cpp holds what is the same everywhere;
+// support_posix.cpp or support_windows.cpp (chosen by the build) the rest.
 
 #include <cstdint>
 #include <functional>
@@ -9,7 +10,8 @@
 
 using Bytes = std::vector<unsigned char>;
 
-// Runs body with the report sent to a scratch file; returns the text written there.
+// Runs body with the report sent to a scratch file; returns the text written there, with
+// '\n' line ends (on Windows each must have been written as CR LF, or the test fails).
 std::string capture_report(const std::function<void()>& body);
 
 // The report obtained by handing report_block every block of the common length in turn.
@@ -21,22 +23,51 @@ std::string report_by_blocks(const Bytes& original, const Bytes& patched, std::i
 Bytes counting_bytes(std::size_t length,
                      const std::vector<std::pair<std::size_t, unsigned char>>& changes = {});
 
-// A fresh scratch folder that lasts for the test program's run.
+// text with every '\n' as the platform's line end: unchanged on POSIX, CR LF on Windows.
+std::string native_lines(const std::string& text);
+
+// A fresh scratch folder (its name in UTF-8 on Windows) that lasts for the test program's run.
 std::string scratch_dir();
 
 // Writes bytes to path, replacing the file.
 void write_file(const std::string& path, const Bytes& bytes);
 
+// Creates the folder path.
+void make_dir(const std::string& path);
+
+// A folder of sample files: a (48 counting bytes), b (a changed at 3 and 5), same (equal
+// to a), empty, dir (a folder), -b (equal to b), and raw_a and raw_b (bytes that a text
+// read would change: CR LF, Ctrl-Z; they differ in their last byte).
+const std::string& samples();
+
+// A descriptor open for reading on a scratch file that holds bytes, at its start.
+int memory_file(const Bytes& bytes);
+
+// Makes a pipe: fds[0] reads what is written to fds[1].
+void make_pipe(int fds[2]);
+
+// Writes all size bytes to fd, or fails the test.
+void write_fd(int fd, const unsigned char* bytes, std::size_t size);
+
+// Closes fd.
+void close_fd(int fd);
+
 // Where the program's standard output goes in run_bvex.
-enum class Stdout { capture, dev_full, closed, broken_pipe };
+enum class Stdout {
+    capture,
+    dev_full,     // POSIX only: a device whose every write fails
+    closed,       // no standard output at all
+    broken_pipe,  // a pipe whose reader has closed its end
+    read_only,    // a file opened for reading only
+};
 
 struct Outcome {
     std::string out;
     std::string err;
     int status;  // exit status, or -1 when ended by a signal
-    int signal;  // the ending signal, or 0
+    int signal;  // the ending signal, or 0 (always 0 on Windows)
 };
 
-// Runs the bvex program with args in folder dir and collects what it did.
+// Runs the bvex program with args (UTF-8 on Windows) in folder dir and collects what it did.
 Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir,
                  Stdout mode = Stdout::capture);

@@ -1,11 +1,9 @@
 // bvex: prints where a patched file differs from its original, block by block, in hex.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "args.h"
 #include "compare.h"
 #include "fatal.h"
+#include "platform.h"
 #include "reader.h"
 
 namespace {
@@ -18,7 +16,7 @@ unsigned char patched_buffer[READ_AHEAD_BYTES];
 
 // Opens an existing file read-only as raw bytes, or ends the run with message.
 int open_input(const char* path, const char* message) {
-    const int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    const int fd = input_open(path);
     if (fd < 0) {
         fatal(message);
     }
@@ -27,7 +25,7 @@ int open_input(const char* path, const char* message) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int bvex_main(int argc, char** argv) {
     const Args args = parse_args(argc, argv);
     const int original_fd = open_input(args.original, "cannot open original file");
     const int patched_fd = open_input(args.patched, "cannot open patched file");
@@ -46,7 +44,7 @@ int main(int argc, char** argv) {
         case CompareResult::output_failed:
             fatal("cannot write output");
     }
-    close(original_fd);
-    close(patched_fd);
+    input_close(original_fd);
+    input_close(patched_fd);
     return 0;
 }

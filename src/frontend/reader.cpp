@@ -1,24 +1,11 @@
 #include "reader.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-#include <cerrno>
 #include <cstring>
+
+#include "platform.h"
 
 Reader reader_make(int fd, unsigned char* buffer, std::size_t capacity) {
     return Reader{fd, buffer, capacity, 0, 0, false};
-}
-
-bool same_stream(int fd_a, int fd_b) {
-    struct stat a {};
-    struct stat b {};
-    if (fstat(fd_a, &a) != 0 || fstat(fd_b, &b) != 0) {
-        return false;
-    }
-    // Two opens of one file or disk each keep their own position; a pipe, socket or
-    // terminal hands each byte to one reader only.
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && !S_ISREG(a.st_mode) &&
-           !S_ISBLK(a.st_mode);
 }
 
 long reader_fill(Reader& r, std::size_t want) {
@@ -31,11 +18,8 @@ long reader_fill(Reader& r, std::size_t want) {
             r.end = available;
         }
         const std::size_t ask = r.lockstep ? want - available : r.capacity - r.end;
-        const ssize_t got = read(r.fd, r.buffer + r.end, ask);
+        const long got = input_read(r.fd, r.buffer + r.end, ask);
         if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return -1;
         }
         if (got == 0) {

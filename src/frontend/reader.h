@@ -15,10 +15,6 @@ struct Reader {
 // A reader of fd over the caller's buffer, with nothing read yet.
 Reader reader_make(int fd, unsigned char* buffer, std::size_t capacity);
 
-// True when the two descriptors read one and the same pipe, socket or terminal, so
-// that reading ahead on one would take bytes the other should see.
-bool same_stream(int fd_a, int fd_b);
-
 // Reads until want bytes are buffered, the file ends, or a read fails;
 // returns the bytes buffered (at most want; fewer only at the end) or -1 on a failed read.
 long reader_fill(Reader& r, std::size_t want);

@@ -1,7 +1,6 @@
 #include "output.h"
 
-#include <unistd.h>
-#include <cerrno>
+#include "output_platform.h"
 
 namespace {
 
@@ -15,20 +14,15 @@ struct Output {
     char buffer[OUTPUT_BUFFER_BYTES];
 };
 
-Output out = {STDOUT_FILENO, false, 0, {}};
+// Standard output's descriptor, on every platform.
+constexpr int STANDARD_OUTPUT = 1;
+
+Output out = {STANDARD_OUTPUT, false, 0, {}};
 
 // Writes out the buffer; on the first failure remembers it and drops the text.
 void write_out() {
-    std::size_t done = 0;
-    while (!out.failed && done < out.used) {
-        const ssize_t n = write(out.fd, out.buffer + done, out.used - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            out.failed = true;
-        }
+    if (!out.failed && out.used > 0 && !output_write(out.fd, out.buffer, out.used)) {
+        out.failed = true;
     }
     out.used = 0;
 }

@@ -4,14 +4,13 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <algorithm>
 #include <csignal>
 #include <filesystem>
 
 #include "output.h"
-#include "report.h"
 
 namespace {
 
@@ -43,32 +42,7 @@ std::string capture_report(const std::function<void()>& body) {
     return read_back(fd);
 }
 
-std::string report_by_blocks(const Bytes& original, const Bytes& patched, std::int32_t width,
-                             std::uint32_t address) {
-    return capture_report([&] {
-        const std::size_t common = std::min(original.size(), patched.size());
-        const auto step = static_cast<std::size_t>(width);
-        for (std::size_t at = 0; width > 0 && at < common; at += step) {
-            const std::size_t length = std::min(step, common - at);
-            report_block(address, original.data() + at, patched.data() + at,
-                         static_cast<std::int32_t>(length));
-            address += static_cast<std::uint32_t>(length);
-        }
-        report_block(address, nullptr, nullptr, 0);
-    });
-}
-
-Bytes counting_bytes(std::size_t length,
-                     const std::vector<std::pair<std::size_t, unsigned char>>& changes) {
-    Bytes bytes(length);
-    for (std::size_t i = 0; i < length; ++i) {
-        bytes[i] = static_cast<unsigned char>(i);
-    }
-    for (const auto& [at, value] : changes) {
-        bytes[at] = value;
-    }
-    return bytes;
-}
+std::string native_lines(const std::string& text) { return text; }
 
 std::string scratch_dir() {
     // Removed when the test program ends (forked children leave through _exit).
@@ -95,6 +69,23 @@ void write_file(const std::string& path, const Bytes& bytes) {
     close(fd);
 }
 
+void make_dir(const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path; }
+
+int memory_file(const Bytes& bytes) {
+    const int fd = scratch_fd();
+    write_fd(fd, bytes.data(), bytes.size());
+    lseek(fd, 0, SEEK_SET);
+    return fd;
+}
+
+void make_pipe(int fds[2]) { ASSERT_EQ(pipe(fds), 0); }
+
+void write_fd(int fd, const unsigned char* bytes, std::size_t size) {
+    EXPECT_EQ(write(fd, bytes, size), static_cast<ssize_t>(size));
+}
+
+void close_fd(int fd) { close(fd); }
+
 Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, Stdout mode) {
     const int out = scratch_fd();
     const int err = scratch_fd();
@@ -116,6 +107,8 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
             dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
         } else if (mode == Stdout::broken_pipe) {
             dup2(broken[1], STDOUT_FILENO);
+        } else if (mode == Stdout::read_only) {
+            dup2(open(BVEX_PATH, O_RDONLY), STDOUT_FILENO);
         } else {
             close(STDOUT_FILENO);
         }

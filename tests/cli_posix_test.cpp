@@ -1,0 +1,47 @@
+// The bvex program where POSIX systems differ: a folder opens but cannot be read,
+// /proc and /dev/full, and SIGPIPE.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "support.h"
+
+namespace {
+
+TEST(Cli, NamesThatOpenButCannotBeRead) {
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+        int status;
+    } cases[] = {
+        {{"dir", "b"}, "cannot read original file\n", 1},
+        {{"a", "dir"}, "cannot read patched file\n", 1},
+        // The patched file is read only once the original has given something.
+        {{"empty", "dir"}, "", 0},
+        {{"/proc/self/mem", "b"}, "cannot read original file\n", 1},
+    };
+    for (const auto& c : cases) {
+        const Outcome o = run_bvex(c.args, samples());
+        EXPECT_EQ(o.out, "") << c.args[0] << " " << c.args[1];
+        EXPECT_EQ(o.err, c.err) << c.args[0] << " " << c.args[1];
+        EXPECT_EQ(o.status, c.status) << c.args[0] << " " << c.args[1];
+    }
+}
+
+TEST(Cli, FullDeviceIsAnError) {
+    const Outcome failed = run_bvex({"a", "b"}, samples(), Stdout::dev_full);
+    EXPECT_EQ(failed.err, "cannot write output\n");
+    EXPECT_EQ(failed.status, 1);
+    const Outcome nothing_to_write = run_bvex({"a", "same"}, samples(), Stdout::dev_full);
+    EXPECT_EQ(nothing_to_write.err, "");
+    EXPECT_EQ(nothing_to_write.status, 0);
+}
+
+TEST(Cli, ClosedPipeEndsQuietly) {
+    const Outcome o = run_bvex({"a", "b"}, samples(), Stdout::broken_pipe);
+    EXPECT_EQ(o.signal, SIGPIPE);
+    EXPECT_EQ(o.err, "");
+}
+
+}  // namespace

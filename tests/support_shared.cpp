@@ -1,0 +1,47 @@
+#include <algorithm>
+
+#include "report.h"
+#include "support.h"
+
+std::string report_by_blocks(const Bytes& original, const Bytes& patched, std::int32_t width,
+                             std::uint32_t address) {
+    return capture_report([&] {
+        const std::size_t common = std::min(original.size(), patched.size());
+        const auto step = static_cast<std::size_t>(width);
+        for (std::size_t at = 0; width > 0 && at < common; at += step) {
+            const std::size_t length = std::min(step, common - at);
+            report_block(address, original.data() + at, patched.data() + at,
+                         static_cast<std::int32_t>(length));
+            address += static_cast<std::uint32_t>(length);
+        }
+        report_block(address, nullptr, nullptr, 0);
+    });
+}
+
+Bytes counting_bytes(std::size_t length,
+                     const std::vector<std::pair<std::size_t, unsigned char>>& changes) {
+    Bytes bytes(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        bytes[i] = static_cast<unsigned char>(i);
+    }
+    for (const auto& [at, value] : changes) {
+        bytes[at] = value;
+    }
+    return bytes;
+}
+
+const std::string& samples() {
+    static const std::string dir = [] {
+        const std::string d = scratch_dir();
+        write_file(d + "/a", counting_bytes(48));
+        write_file(d + "/b", counting_bytes(48, {{3, 0xAA}, {5, 0xBB}}));
+        write_file(d + "/same", counting_bytes(48));
+        write_file(d + "/empty", {});
+        write_file(d + "/-b", counting_bytes(48, {{3, 0xAA}, {5, 0xBB}}));
+        write_file(d + "/raw_a", {'a', '\r', '\n', 0x1A, 'b', '\n', 'c'});
+        write_file(d + "/raw_b", {'a', '\r', '\n', 0x1A, 'b', '\n', 'd'});
+        make_dir(d + "/dir");
+        return d;
+    }();
+    return dir;
+}
