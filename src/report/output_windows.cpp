@@ -12,7 +12,8 @@
 
 namespace {
 
-// Text is translated and written this many bytes at a time (plus room for one CR).
+// Text is translated and written this many bytes at a time (plus room for one CR); a
+// console takes a write of this size on every Windows version.
 constexpr std::size_t CHUNK_BYTES = std::size_t{16} * 1024;
 
 // Writes all size bytes to handle; a pipe without a reader ends the process at once.
