@@ -15,9 +15,9 @@ work=$build/packaging/zip
 rm -rf "$work"
 mkdir -p "$work/files"
 
-# Stripped, and without this tree's path; given through the environment, these flags add to
-# the toolchain's own.
-CXXFLAGS="-ffile-prefix-map=$src/=" LDFLAGS=-s cmake -S "$src" -B "$work/build" \
+# Without this tree's path; given through the environment, the flag adds to the
+# toolchain's own.
+CXXFLAGS="-ffile-prefix-map=$src/=" cmake -S "$src" -B "$work/build" \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DBVEX_TESTS=OFF >/dev/null
 cmake --build "$work/build" -j 2
 cp "$work/build/bvex.exe" "$src/README.md" "$src/LICENSE" "$work/files/"
