@@ -1,8 +1,9 @@
-// The Windows side of the platform seam: wide file names, raw binary reads.
+// The Windows side of the platform seam: the C runtime's wide-character file calls,
+// wide file names, raw binary reads.
 
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -11,12 +12,13 @@
 
 namespace {
 
-// Largest read asked of the system at once; a DWORD holds it.
+// Largest read asked of the C runtime at once; its count and result are ints.
 constexpr std::size_t READ_MAX = std::size_t{1} << 30;
 
-// The system handle behind fd; the C runtime hands it over as an integer.
-HANDLE handle_of(int fd) {
-    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
+// The kind of file fd is open on (_S_IFREG, _S_IFCHR, _S_IFIFO ...), or 0 when unknown.
+int file_type(int fd) {
+    struct _stat64 st {};
+    return _fstat64(fd, &st) == 0 ? st.st_mode & _S_IFMT : 0;
 }
 
 }  // namespace
@@ -28,14 +30,8 @@ int input_open(const char* name) {
 }
 
 long input_read(int fd, unsigned char* buffer, std::size_t size) {
-    DWORD got = 0;
-    const auto ask = static_cast<DWORD>(size < READ_MAX ? size : READ_MAX);
-    if (ReadFile(handle_of(fd), buffer, ask, &got, nullptr) != 0) {
-        return static_cast<long>(got);
-    }
-    // A pipe whose writer has closed its end has simply ended.
-    const DWORD error = GetLastError();
-    return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF ? 0 : -1;
+    // The C runtime gives 0 for a pipe whose writer has closed its end: it has simply ended.
+    return _read(fd, buffer, static_cast<unsigned>(size < READ_MAX ? size : READ_MAX));
 }
 
 void input_close(int fd) { _close(fd); }
@@ -46,8 +42,8 @@ bool same_stream(int fd_a, int fd_b) {
     // devices cannot be told apart, so both are taken for one stream: that costs only
     // read-ahead.
     if (fd_a == fd_b) {
-        return GetFileType(handle_of(fd_a)) != FILE_TYPE_DISK;
+        const int type = file_type(fd_a);
+        return type == _S_IFCHR || type == _S_IFIFO;
     }
-    return GetFileType(handle_of(fd_a)) == FILE_TYPE_CHAR &&
-           GetFileType(handle_of(fd_b)) == FILE_TYPE_CHAR;
+    return file_type(fd_a) == _S_IFCHR && file_type(fd_b) == _S_IFCHR;
 }

@@ -1,10 +1,11 @@
-// The Windows side of writing the report: every '\n' goes out as CR LF, through WriteFile.
+// The Windows side of writing the report: every '\n' goes out as CR LF, through the C
+// runtime's _write on a descriptor in binary mode (so that it adds no CR of its own).
 
+#include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include <algorithm>
-#include <cstdint>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,23 +17,31 @@ namespace {
 // console takes a write of this size on every Windows version.
 constexpr std::size_t CHUNK_BYTES = std::size_t{16} * 1024;
 
-// Writes all size bytes to handle; a pipe without a reader ends the process at once.
-bool write_all(HANDLE handle, const char* bytes, std::size_t size) {
+// The system's codes for a write to a pipe whose reader has gone (ERROR_BROKEN_PIPE and
+// ERROR_NO_DATA), which the C runtime keeps in _doserrno. It turns both into errno EPIPE,
+// except Wine's, which gives EINVAL for the second: the code itself is what tells.
+constexpr unsigned long PIPE_BROKEN = 109;
+constexpr unsigned long PIPE_CLOSING = 232;
+
+// True when the write that just failed went to a pipe whose reader has gone.
+bool reader_gone() {
+    return errno == EPIPE || _doserrno == PIPE_BROKEN || _doserrno == PIPE_CLOSING;
+}
+
+// Writes all size bytes to fd; a pipe without a reader ends the process at once.
+bool write_all(int fd, const char* bytes, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
-        DWORD n = 0;
-        if (WriteFile(handle, bytes + done, static_cast<DWORD>(size - done), &n, nullptr) == 0) {
-            const DWORD error = GetLastError();
+        _doserrno = 0;  // not every failure sets it
+        const int n = _write(fd, bytes + done, static_cast<unsigned>(size - done));
+        if (n < 0 && reader_gone()) {
             // What SIGPIPE does on POSIX: the reader has gone, so nobody needs a message.
-            if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) {
-                std::_Exit(1);
-            }
+            std::_Exit(1);
+        }
+        if (n <= 0) {
             return false;
         }
-        if (n == 0) {
-            return false;
-        }
-        done += n;
+        done += static_cast<std::size_t>(n);
     }
     return true;
 }
@@ -40,12 +49,9 @@ bool write_all(HANDLE handle, const char* bytes, std::size_t size) {
 }  // namespace
 
 bool output_write(int fd, const char* text, std::size_t size) {
-    // No handle at all (-1, or -2 for a process started without standard output).
-    const std::intptr_t os_handle = _get_osfhandle(fd);
-    if (os_handle <= 0) {
-        return false;
-    }
-    const auto handle = reinterpret_cast<HANDLE>(os_handle);  // NOLINT(performance-no-int-to-ptr)
+    // Standard output starts in text mode, which would turn each CR LF into CR CR LF.
+    // Without a descriptor at all this fails, and so does the write below.
+    _setmode(fd, _O_BINARY);
     char chunk[CHUNK_BYTES + 1];
     std::size_t at = 0;
     while (at < size) {
@@ -64,7 +70,7 @@ bool output_write(int fd, const char* text, std::size_t size) {
                 ++at;
             }
         }
-        if (!write_all(handle, chunk, used)) {
+        if (!write_all(fd, chunk, used)) {
             return false;
         }
     }
