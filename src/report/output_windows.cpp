@@ -17,15 +17,19 @@ namespace {
 // console takes a write of this size on every Windows version.
 constexpr std::size_t CHUNK_BYTES = std::size_t{16} * 1024;
 
-// The system's codes for a write to a pipe whose reader has gone (ERROR_BROKEN_PIPE and
-// ERROR_NO_DATA), which the C runtime keeps in _doserrno. It turns both into errno EPIPE,
-// except Wine's, which gives EINVAL for the second: the code itself is what tells.
+// The system's codes for a write to a pipe whose reader has gone (ERROR_BROKEN_PIPE,
+// ERROR_NO_DATA and ERROR_PIPE_NOT_CONNECTED), which the C runtime keeps in _doserrno.
+// It turns the first two into errno EPIPE, except Wine's, which gives EINVAL for the
+// second, and Wine reports a POSIX pipe whose reader has closed as the third: the code
+// itself is what tells.
 constexpr unsigned long PIPE_BROKEN = 109;
 constexpr unsigned long PIPE_CLOSING = 232;
+constexpr unsigned long PIPE_NOT_CONNECTED = 233;
 
 // True when the write that just failed went to a pipe whose reader has gone.
 bool reader_gone() {
-    return errno == EPIPE || _doserrno == PIPE_BROKEN || _doserrno == PIPE_CLOSING;
+    return errno == EPIPE || _doserrno == PIPE_BROKEN || _doserrno == PIPE_CLOSING ||
+           _doserrno == PIPE_NOT_CONNECTED;
 }
 
 // Writes all size bytes to fd; a pipe without a reader ends the process at once.
