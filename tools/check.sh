@@ -1,14 +1,44 @@
 #!/usr/bin/env bash
-# Builds bvex and runs every test: the suite, the suite again under AddressSanitizer
-# and UndefinedBehaviorSanitizer, and each fuzz target for a bounded time when
-# clang's libFuzzer runtime is there (Debian: clang, libclang-rt-14-dev).
+# Builds bvex and runs every test: the suite; the suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer; each fuzz target for a bounded time (needs clang and its
+# fuzzer runtime, Debian: clang, libclang-rt-14-dev); the suite of the Windows build under
+# Wine (Debian: g++-mingw-w64-x86-64-posix, wine64, wine, googletest); and the release
+# files, built, installed and checked as users meet them (packaging/check.sh: root or sudo,
+# Debian: debhelper, lintian, zip, unzip, file, man-db, git).
+# A stage whose tools are missing is skipped with a message, except in CI (CI=true), where
+# every stage must run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+have() {
+    local tool
+    for tool; do
+        command -v "$tool" >/dev/null 2>&1 || return 1
+    done
+}
+skip() {
+    if [[ ${CI:-} == true ]]; then
+        echo "check: $1 cannot run here: $2" >&2
+        exit 1
+    fi
+    echo "check: $1 skipped: $2"
+}
+
 cmake --workflow --preset check
 cmake --workflow --preset asan
-if command -v clang++ >/dev/null 2>&1; then
+if have clang++; then
     cmake --workflow --preset fuzz
 else
-    echo "clang++ not found: fuzz targets not run"
+    skip "fuzz targets" "clang++ not found"
+fi
+if have x86_64-w64-mingw32-g++-posix wine wineserver; then
+    cmake --workflow --preset windows
+else
+    skip "Windows suite" "the MinGW-w64 cross compiler or Wine not found"
+fi
+if have dpkg-buildpackage dh lintian zip unzip file man git x86_64-w64-mingw32-g++-posix wine &&
+    { [[ $(id -u) == 0 ]] || have sudo; }; then
+    packaging/check.sh
+else
+    skip "release files check" "packaging tools, Wine or root rights missing"
 fi
