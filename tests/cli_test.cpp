@@ -104,6 +104,8 @@ TEST(Cli, UnwritableOutputIsAnError) {
         {Stdout::closed, {"a", "b"}, "cannot write output\n", 1},
         {Stdout::dev_full, {"a", "same"}, "", 0},
         {Stdout::closed, {"a", "same"}, "", 0},
+        // Endless input: the first failed write must end the run.
+        {Stdout::dev_full, {"/dev/zero", "/dev/urandom"}, "cannot write output\n", 1},
     };
     for (const auto& c : cases) {
         const Outcome o = run_bvex(c.args, samples(), c.mode);

@@ -95,7 +95,8 @@ void write_file(const std::string& path, const Bytes& bytes) {
     close(fd);
 }
 
-Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, Stdout mode) {
+Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, Stdout mode,
+                 int stdin_fd) {
     const int out = scratch_fd();
     const int err = scratch_fd();
     int broken[2] = {-1, -1};
@@ -120,7 +121,11 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
             close(STDOUT_FILENO);
         }
         dup2(err, STDERR_FILENO);
+        if (stdin_fd >= 0) {
+            dup2(stdin_fd, STDIN_FILENO);
+        }
         signal(SIGPIPE, SIG_DFL);
+        alarm(30);  // kept across exec: a guard against a hang, not a measure of speed
         if (chdir(dir.c_str()) == 0) {
             execv(BVEX_PATH, argv.data());
         }

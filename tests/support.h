@@ -37,6 +37,7 @@ struct Outcome {
     int signal;  // the ending signal, or 0
 };
 
-// Runs the bvex program with args in folder dir and collects what it did.
+// Runs the bvex program with args in folder dir and collects what it did; its standard
+// input is stdin_fd when given. A run that hangs is ended by SIGALRM after a generous time.
 Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir,
-                 Stdout mode = Stdout::capture);
+                 Stdout mode = Stdout::capture, int stdin_fd = -1);
