@@ -297,7 +297,7 @@ def main():
                         help="check the anchors and list the faults; build nothing")
     parser.add_argument("--skip-equivalent", action="store_true",
                         help="do not run the faults marked equivalent")
-    parser.add_argument("--timeout", type=int, default=60, help="seconds per test (default 60)")
+    parser.add_argument("--timeout", type=int, default=30, help="seconds per test (default 30)")
     parser.add_argument("--jobs", type=int, default=2, help="build and test jobs (default 2)")
     parser.add_argument("--scratch", help="scratch copy of the tree, kept between runs "
                         "(default: a folder under the temporary directory)")
