@@ -205,8 +205,8 @@ TEST(CompareFiles, InterruptedReadsAndWritesDoNotChangeTheReport) {
     ASSERT_EQ(pipe(b), 0);
     ASSERT_EQ(pipe(out), 0);
     fcntl(out[1], F_SETPIPE_SZ, 4096);
-    std::thread feed_a = trickle(a[1], original, 4, 3000);
-    std::thread feed_b = trickle(b[1], patched, 5, 3000);
+    std::thread feed_a = trickle(a[1], original, 4, 600);
+    std::thread feed_b = trickle(b[1], patched, 5, 600);
     std::string report;
     std::thread drain([&] {
         char chunk[1000];
