@@ -36,7 +36,8 @@ TEST(ParseBlockAddress, ReadsHexLikeStrtoulIn32Bits) {
         {"-10", 0xFFFFFFF0},      {"-0x1", 0xFFFFFFFF},     {"-FFFFFFFF", 1},
         {"FFFFFFFF", 0xFFFFFFFF}, {"100000000", 0xFFFFFFFF}, {"-100000000", 0xFFFFFFFF},
         {"00000000000000001", 1}, {"1 2", 1},               {"- 1", 0},
-        {"0x0x1", 0},             {"--1", 0},
+        {"0x0x1", 0},             {"--1", 0},               {"0x99", 0x99},
+        {"10000000000000009", 0xFFFFFFFF},                  {"-10000000000000009", 0xFFFFFFFF},
         // clang-format on
     };
     for (const auto& c : cases) {

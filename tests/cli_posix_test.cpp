@@ -36,6 +36,10 @@ TEST(Cli, FullDeviceIsAnError) {
     const Outcome nothing_to_write = run_bvex({"a", "same"}, samples(), Stdout::dev_full);
     EXPECT_EQ(nothing_to_write.err, "");
     EXPECT_EQ(nothing_to_write.status, 0);
+    // Endless input: the first failed write must end the run.
+    const Outcome endless = run_bvex({"/dev/zero", "/dev/urandom"}, samples(), Stdout::dev_full);
+    EXPECT_EQ(endless.err, "cannot write output\n");
+    EXPECT_EQ(endless.status, 1);
 }
 
 TEST(Cli, ClosedPipeEndsQuietly) {

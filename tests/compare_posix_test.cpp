@@ -1,11 +1,15 @@
-// The block loop on what only POSIX systems have: a terminal whose reads fail and a
-// device whose writes fail.
+// The block loop on what only POSIX systems have: a terminal whose reads fail, a device
+// whose writes fail, /dev/stdin, and signals that interrupt reads and writes.
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
+#include <atomic>
+#include <csignal>
+#include <thread>
 
 #include "compare.h"
 #include "output.h"
@@ -72,6 +76,86 @@ TEST(CompareFiles, UnwritableReportOutranksAReadFailure) {
     close(failing);
     close(good);
     EXPECT_EQ(result, CompareResult::output_failed);
+}
+
+TEST(CompareFiles, ProgramReadsOnePipeNamedTwiceBlockByBlockInTurn) {
+    // The program itself finds that both names are one pipe, fed here in small pieces: the
+    // stream holds each original block followed by the patched block at the same place.
+    int p[2];
+    const Bytes original = counting_bytes(4096);
+    const Bytes patched = counting_bytes(4096, {{5, 0}, {1000, 1}, {1001, 2}, {4095, 3}});
+    Bytes piped;
+    for (std::ptrdiff_t at = 0; at < 4096; at += 16) {
+        piped.insert(piped.end(), original.begin() + at, original.begin() + at + 16);
+        piped.insert(piped.end(), patched.begin() + at, patched.begin() + at + 16);
+    }
+    ASSERT_EQ(pipe2(p, O_CLOEXEC), 0);
+    std::thread feed = trickle(p[1], piped, 3);
+    const Outcome o = run_bvex({"/dev/stdin", "/dev/stdin"}, "/", Stdout::capture, p[0]);
+    feed.join();
+    close(p[0]);
+    EXPECT_EQ(o.out, report_by_blocks(original, patched, 16, 0));
+    EXPECT_EQ(o.status, 0);
+}
+
+void ignore_signal(int /*unused*/) {}
+
+TEST(CompareFiles, InterruptedReadsAndWritesDoNotChangeTheReport) {
+    // Signals with a handler that does not restart calls hit the loop while it waits on
+    // pipes fed in pieces and on a small output pipe drained slowly: reads and writes are
+    // interrupted, writes come back short, and the report outgrows the output buffer.
+    const Bytes original = counting_bytes(60000);
+    const Bytes patched(60000, 0x5A);
+    const std::string expected = report_by_blocks(original, patched, 7, 0);
+    ASSERT_GT(expected.size(), 65536u);
+    struct sigaction handler {};
+    struct sigaction previous {};
+    handler.sa_handler = ignore_signal;
+    sigaction(SIGUSR1, &handler, &previous);
+    int a[2];
+    int b[2];
+    int out[2];
+    ASSERT_EQ(pipe(a), 0);
+    ASSERT_EQ(pipe(b), 0);
+    ASSERT_EQ(pipe(out), 0);
+    fcntl(out[1], F_SETPIPE_SZ, 4096);
+    std::thread feed_a = trickle(a[1], original, 4, 600);
+    std::thread feed_b = trickle(b[1], patched, 5, 600);
+    std::string report;
+    std::thread drain([&] {
+        char chunk[1000];
+        for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) {
+            report.append(chunk, static_cast<std::size_t>(n));
+            usleep(100);
+        }
+    });
+    std::atomic<bool> done{false};
+    std::thread pester([&, target = pthread_self()] {
+        while (!done) {
+            pthread_kill(target, SIGUSR1);
+            usleep(20);
+        }
+    });
+    Reader reader_a = reader_make(a[0], guarded_buffer(0, 1000), 1000);
+    Reader reader_b = reader_make(b[0], guarded_buffer(1, 1000), 1000);
+    output_redirect(out[1]);
+    const CompareResult result = compare_files(reader_a, reader_b, 7, 0);
+    done = true;
+    pester.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+    output_redirect(STDOUT_FILENO);
+    close(out[1]);
+    for (const int fd : {a[0], b[0]}) {  // what a loop that stopped early left, so feeds end
+        while (read(fd, guarded_buffer(0, 1000), 1000) > 0) {
+        }
+        close(fd);
+    }
+    for (std::thread* t : {&feed_a, &feed_b, &drain}) {
+        t->join();
+    }
+    close(out[0]);
+    EXPECT_EQ(result, CompareResult::done);
+    EXPECT_EQ(report, expected);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <random>
 #include <thread>
 
@@ -22,10 +21,8 @@ struct Compared {
 // Runs the block loop over two descriptors, each read through a buffer of the given capacity.
 Compared compare_fds(int original_fd, int patched_fd, std::int32_t width, std::uint32_t address,
                      std::size_t capacity, bool lockstep = false) {
-    std::vector<unsigned char> a(capacity);
-    std::vector<unsigned char> b(capacity);
-    Reader original = reader_make(original_fd, a.data(), capacity);
-    Reader patched = reader_make(patched_fd, b.data(), capacity);
+    Reader original = reader_make(original_fd, guarded_buffer(0, capacity), capacity);
+    Reader patched = reader_make(patched_fd, guarded_buffer(1, capacity), capacity);
     original.lockstep = patched.lockstep = lockstep;
     CompareResult result{};
     const std::string report =
@@ -33,24 +30,26 @@ Compared compare_fds(int original_fd, int patched_fd, std::int32_t width, std::u
     return {report, result};
 }
 
-// A random pair: sparse, dense or block-edge differences, often of unequal length.
-void random_pair(std::mt19937& rng, std::int32_t width, Bytes& original, Bytes& patched) {
+// A random pair of at most size bytes, often of unequal length, with differences of the given
+// kind: 0 sparse, 1 dense, 2 at block edges, 3 rare.
+void random_pair(std::mt19937& rng, std::int32_t width, std::size_t size, std::size_t kind,
+                 Bytes& original, Bytes& patched) {
     const auto pick = [&](std::size_t n) {
         return std::uniform_int_distribution<std::size_t>(0, n)(rng);
     };
-    original.resize(pick(4000));
+    original.resize(pick(size));
     for (auto& byte : original) {
         byte = static_cast<unsigned char>(pick(255));
     }
     patched = original;
-    patched.resize(pick(3) == 0 ? pick(4000) : original.size(), 0x5A);
-    const std::size_t kind = pick(2);
+    patched.resize(pick(3) == 0 ? pick(size) : original.size(), 0x5A);
     for (std::size_t i = 0; i < patched.size(); ++i) {
         const auto w = static_cast<std::size_t>(width);
         const std::size_t edge = i % w;
         const bool change = kind == 0   ? pick(200) == 0
                             : kind == 1 ? pick(1) == 0
-                                        : (edge < 2 || edge + 3 > w) && pick(20) == 0;
+                            : kind == 2 ? (edge < 2 || edge + 3 > w) && pick(20) == 0
+                                        : pick(20000) == 0;
         if (change) {
             patched[i] = static_cast<unsigned char>(patched[i] ^ (1 + pick(254)));
         }
@@ -61,12 +60,15 @@ TEST(CompareFiles, BulkPathMatchesBlockByBlock) {
     std::mt19937 rng(20261207);
     const std::int32_t widths[] = {1, 2, 3, 4, 5, 7, 8, 13, 16, 17, 31, 32, 64, 100, 255, 256};
     const std::size_t capacities[] = {256, 257, 1000, 4096, 256 * 1024};
-    for (int round = 0; round < 3; ++round) {
+    // Rounds 3 and 4: large files whose reports fill many output buffers, and whose equal
+    // runs span several stretches.
+    for (int round = 0; round < 5; ++round) {
         for (const std::int32_t width : widths) {
             for (const std::size_t capacity : capacities) {
                 Bytes original;
                 Bytes patched;
-                random_pair(rng, width, original, patched);
+                const std::size_t kind = round < 3 ? rng() % 4 : round == 3 ? 1 : 3;
+                random_pair(rng, width, round < 3 ? 4000 : 100000, kind, original, patched);
                 const auto address = static_cast<std::uint32_t>(rng());
                 const int a = memory_file(original);
                 const int b = memory_file(patched);
@@ -82,37 +84,26 @@ TEST(CompareFiles, BulkPathMatchesBlockByBlock) {
     }
 }
 
-// Writes bytes into a pipe in small pieces, pausing between them, then closes it.
-std::thread trickle(int fd, Bytes bytes, unsigned seed) {
-    return std::thread([fd, bytes = std::move(bytes), seed] {
-        std::mt19937 rng(seed);
-        for (std::size_t at = 0; at < bytes.size();) {
-            const std::size_t n = std::min<std::size_t>(1 + rng() % 23, bytes.size() - at);
-            write_fd(fd, bytes.data() + at, n);
-            at += n;
-            std::this_thread::sleep_for(std::chrono::microseconds(rng() % 200));
-        }
-        close_fd(fd);
-    });
-}
-
 TEST(CompareFiles, PipesFedInSmallPiecesReportAsFilesDo) {
     const Bytes original = counting_bytes(3000);
     Bytes patched = counting_bytes(3000, {{17, 0}, {20, 1}, {999, 2}, {1000, 3}, {2999, 4}});
-    for (const std::int32_t width : {5, 16, 256}) {
+    // Each pipe is longer than the smaller read-ahead buffers.
+    const std::pair<std::int32_t, std::size_t> runs[] = {{5, 300}, {16, 256 * 1024}, {256, 257}};
+    for (const auto& [width, capacity] : runs) {
         int a[2];
         int b[2];
         make_pipe(a);
         make_pipe(b);
         std::thread feed_a = trickle(a[1], original, 1);
         std::thread feed_b = trickle(b[1], patched, 2);
-        const Compared got = compare_fds(a[0], b[0], width, 0, 256 * 1024);
+        const Compared got = compare_fds(a[0], b[0], width, 0, capacity);
         feed_a.join();
         feed_b.join();
         close_fd(a[0]);
         close_fd(b[0]);
         EXPECT_EQ(got.result, CompareResult::done);
-        EXPECT_EQ(got.report, report_by_blocks(original, patched, width, 0)) << "width " << width;
+        EXPECT_EQ(got.report, report_by_blocks(original, patched, width, 0))
+            << "width " << width << ", capacity " << capacity;
     }
 }
 
@@ -130,6 +121,7 @@ TEST(CompareFiles, OneStreamNamedTwiceIsReadBlockByBlockInTurn) {
     EXPECT_TRUE(same_stream(p[0], p[0]));
     const Compared got = compare_fds(p[0], p[0], 16, 0, 256 * 1024, true);
     close_fd(p[0]);
+    EXPECT_EQ(got.result, CompareResult::done);
     EXPECT_EQ(got.report,
               "00000009: 09 AA\n"
               "00000010: 202122232425262728292A2B2C2D2E2F 303132333435363738393A3B3C3D3E3F\n");

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 using Bytes = std::vector<unsigned char>;
@@ -52,6 +53,14 @@ void write_fd(int fd, const unsigned char* bytes, std::size_t size);
 // Closes fd.
 void close_fd(int fd);
 
+// Writes bytes into fd (a pipe) in pieces of 1 to largest bytes, pausing a little between
+// them, then closes it; the pieces depend on seed.
+std::thread trickle(int fd, Bytes bytes, unsigned seed, std::size_t largest = 23);
+
+// Read-ahead buffer 0 or 1 (at most 256 KiB) of capacity bytes, right before memory that
+// cannot be touched, so that reading or writing past its end stops the test at once.
+unsigned char* guarded_buffer(std::size_t which, std::size_t capacity);
+
 // Where the program's standard output goes in run_bvex.
 enum class Stdout {
     capture,
@@ -68,6 +77,8 @@ struct Outcome {
     int signal;  // the ending signal, or 0 (always 0 on Windows)
 };
 
-// Runs the bvex program with args (UTF-8 on Windows) in folder dir and collects what it did.
+// Runs the bvex program with args (UTF-8 on Windows) in folder dir and collects what it
+// did; its standard input is stdin_fd when given. A run that hangs is ended after a
+// generous time.
 Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir,
-                 Stdout mode = Stdout::capture);
+                 Stdout mode = Stdout::capture, int stdin_fd = -1);

@@ -86,7 +86,8 @@ void write_fd(int fd, const unsigned char* bytes, std::size_t size) {
 
 void close_fd(int fd) { close(fd); }
 
-Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, Stdout mode) {
+Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, Stdout mode,
+                 int stdin_fd) {
     const int out = scratch_fd();
     const int err = scratch_fd();
     int broken[2] = {-1, -1};
@@ -113,7 +114,11 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
             close(STDOUT_FILENO);
         }
         dup2(err, STDERR_FILENO);
+        if (stdin_fd >= 0) {
+            dup2(stdin_fd, STDIN_FILENO);
+        }
         signal(SIGPIPE, SIG_DFL);
+        alarm(30);  // kept across exec: a guard against a hang, not a measure of speed
         if (chdir(dir.c_str()) == 0) {
             execv(BVEX_PATH, argv.data());
         }
@@ -131,4 +136,16 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
         outcome.signal = WTERMSIG(wstatus);
     }
     return outcome;
+}
+
+unsigned char* guarded_buffer(std::size_t which, std::size_t capacity) {
+    static const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    static const std::size_t span = 256 * 1024 + page;
+    static auto* const base = static_cast<unsigned char*>(
+        mmap(nullptr, 2 * span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    static const bool guarded = base != MAP_FAILED &&
+                                mprotect(base + span - page, page, PROT_NONE) == 0 &&
+                                mprotect(base + 2 * span - page, page, PROT_NONE) == 0;
+    EXPECT_TRUE(guarded);
+    return base + (which + 1) * span - page - capacity;
 }

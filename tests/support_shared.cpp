@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <chrono>
+#include <random>
 
 #include "report.h"
 #include "support.h"
@@ -44,4 +46,17 @@ const std::string& samples() {
         return d;
     }();
     return dir;
+}
+
+std::thread trickle(int fd, Bytes bytes, unsigned seed, std::size_t largest) {
+    return std::thread([fd, bytes = std::move(bytes), seed, largest] {
+        std::mt19937 rng(seed);
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t n = std::min<std::size_t>(1 + rng() % largest, bytes.size() - at);
+            write_fd(fd, bytes.data() + at, n);
+            at += n;
+            std::this_thread::sleep_for(std::chrono::microseconds(rng() % 200));
+        }
+        close_fd(fd);
+    });
 }

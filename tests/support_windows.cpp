@@ -190,7 +190,8 @@ void write_fd(int fd, const unsigned char* bytes, std::size_t size) {
 
 void close_fd(int fd) { _close(fd); }
 
-Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, Stdout mode) {
+Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, Stdout mode,
+                 int stdin_fd) {
     std::wstring line = L"bvex";
     for (const auto& a : args) {
         line += L" " + quoted(wide(a));
@@ -219,7 +220,14 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
+    HANDLE child_in = nullptr;  // an inheritable copy of stdin_fd's handle, for the child
+    if (stdin_fd >= 0) {
+        const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(stdin_fd));
+        EXPECT_NE(DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &child_in, 0,
+                                  TRUE, DUPLICATE_SAME_ACCESS),
+                  0);
+    }
+    startup.hStdInput = child_in;
     startup.hStdOutput = child_out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
@@ -229,7 +237,12 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
         if (extra != nullptr) {
             CloseHandle(extra);
         }
-        WaitForSingleObject(process.hProcess, INFINITE);
+        // A guard against a hang, not a measure of speed.
+        if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "bvex still running after 30 s: ended";
+            TerminateProcess(process.hProcess, 255);
+            WaitForSingleObject(process.hProcess, INFINITE);
+        }
         DWORD code = 0;
         GetExitCodeProcess(process.hProcess, &code);
         outcome.status = static_cast<int>(code);
@@ -241,7 +254,29 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
             CloseHandle(extra);
         }
     }
+    if (child_in != nullptr) {
+        CloseHandle(child_in);
+    }
     outcome.out = read_back(out);
     outcome.err = read_back(err);
     return outcome;
+}
+
+unsigned char* guarded_buffer(std::size_t which, std::size_t capacity) {
+    static const std::size_t page = [] {
+        SYSTEM_INFO info{};
+        GetSystemInfo(&info);
+        return std::size_t{info.dwPageSize};
+    }();
+    static const std::size_t span = 256 * 1024 + page;
+    static auto* const base = static_cast<unsigned char*>(
+        VirtualAlloc(nullptr, 2 * span, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    static const bool guarded = [] {
+        DWORD old = 0;
+        return base != nullptr &&
+               VirtualProtect(base + span - page, page, PAGE_NOACCESS, &old) != 0 &&
+               VirtualProtect(base + 2 * span - page, page, PAGE_NOACCESS, &old) != 0;
+    }();
+    EXPECT_TRUE(guarded);
+    return base + (which + 1) * span - page - capacity;
 }
