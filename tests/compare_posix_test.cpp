@@ -17,16 +17,6 @@
 
 namespace {
 
-// The report of the block loop over two descriptors at width 16 with 4 KiB of read-ahead;
-// result is set to how the loop ended.
-std::string compare_report(int original_fd, int patched_fd, CompareResult& result) {
-    std::vector<unsigned char> a(4096);
-    std::vector<unsigned char> b(4096);
-    Reader original = reader_make(original_fd, a.data(), a.size());
-    Reader patched = reader_make(patched_fd, b.data(), b.size());
-    return capture_report([&] { result = compare_files(original, patched, 16, 0); });
-}
-
 // A terminal whose other side has gone: its bytes can be read, then reading fails.
 int failing_after(const Bytes& bytes) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -50,14 +40,13 @@ TEST(CompareFiles, ReadFailureStillPrintsWhatWasCompared) {
         const Bytes& source = fail_original ? original : patched;
         const int failing = failing_after(Bytes(source.begin(), source.begin() + 40));
         const int good = memory_file(fail_original ? patched : original);
-        CompareResult result{};
-        const std::string report = fail_original ? compare_report(failing, good, result)
-                                                 : compare_report(good, failing, result);
+        const Compared got = fail_original ? compare_fds(failing, good, 16, 0, 4096)
+                                           : compare_fds(good, failing, 16, 0, 4096);
         close(failing);
         close(good);
-        EXPECT_EQ(result, fail_original ? CompareResult::original_unreadable
-                                        : CompareResult::patched_unreadable);
-        EXPECT_EQ(report, "00000003: 03 AA\n0000001E: 1E1F BB1F\n");
+        EXPECT_EQ(got.result, fail_original ? CompareResult::original_unreadable
+                                            : CompareResult::patched_unreadable);
+        EXPECT_EQ(got.report, "00000003: 03 AA\n0000001E: 1E1F BB1F\n");
     }
 }
 

@@ -13,23 +13,6 @@
 
 namespace {
 
-struct Compared {
-    std::string report;
-    CompareResult result;
-};
-
-// Runs the block loop over two descriptors, each read through a buffer of the given capacity.
-Compared compare_fds(int original_fd, int patched_fd, std::int32_t width, std::uint32_t address,
-                     std::size_t capacity, bool lockstep = false) {
-    Reader original = reader_make(original_fd, guarded_buffer(0, capacity), capacity);
-    Reader patched = reader_make(patched_fd, guarded_buffer(1, capacity), capacity);
-    original.lockstep = patched.lockstep = lockstep;
-    CompareResult result{};
-    const std::string report =
-        capture_report([&] { result = compare_files(original, patched, width, address); });
-    return {report, result};
-}
-
 // A random pair of at most size bytes, often of unequal length, with differences of the given
 // kind: 0 sparse, 1 dense, 2 at block edges, 3 rare.
 void random_pair(std::mt19937& rng, std::int32_t width, std::size_t size, std::size_t kind,

@@ -50,19 +50,14 @@ TEST(CompareFiles, ReadFailureStillPrintsWhatWasCompared) {
         const int failing = input_open(pipe.name.c_str());
         ASSERT_GE(failing, 0);
         const int good = memory_file(fail_original ? patched : original);
-        std::vector<unsigned char> a(4096);
-        std::vector<unsigned char> b(4096);
-        Reader first = reader_make(fail_original ? failing : good, a.data(), a.size());
-        Reader second = reader_make(fail_original ? good : failing, b.data(), b.size());
-        CompareResult result{};
-        const std::string report =
-            capture_report([&] { result = compare_files(first, second, 16, 0); });
+        const Compared got = fail_original ? compare_fds(failing, good, 16, 0, 4096)
+                                           : compare_fds(good, failing, 16, 0, 4096);
         pipe.server.join();
         input_close(failing);
         close_fd(good);
-        EXPECT_EQ(result, fail_original ? CompareResult::original_unreadable
-                                        : CompareResult::patched_unreadable);
-        EXPECT_EQ(report, "00000003: 03 AA\n0000001E: 1E1F BB1F\n");
+        EXPECT_EQ(got.result, fail_original ? CompareResult::original_unreadable
+                                            : CompareResult::patched_unreadable);
+        EXPECT_EQ(got.report, "00000003: 03 AA\n0000001E: 1E1F BB1F\n");
     }
 }
 

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "compare.h"
+
 using Bytes = std::vector<unsigned char>;
 
 // Runs body with the report sent to a scratch file; returns the text written there, with
@@ -56,6 +58,17 @@ void close_fd(int fd);
 // Writes bytes into fd (a pipe) in pieces of 1 to largest bytes, pausing a little between
 // them, then closes it; the pieces depend on seed.
 std::thread trickle(int fd, Bytes bytes, unsigned seed, std::size_t largest = 23);
+
+// What the block loop printed over two descriptors, and how it ended.
+struct Compared {
+    std::string report;
+    CompareResult result;
+};
+
+// Runs the block loop over two descriptors, each read through a guarded buffer of the given
+// capacity (at most 256 KiB), in lock-step when asked.
+Compared compare_fds(int original_fd, int patched_fd, std::int32_t width, std::uint32_t address,
+                     std::size_t capacity, bool lockstep = false);
 
 // Read-ahead buffer 0 or 1 (at most 256 KiB) of capacity bytes, right before memory that
 // cannot be touched, so that reading or writing past its end stops the test at once.

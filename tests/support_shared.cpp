@@ -48,6 +48,17 @@ const std::string& samples() {
     return dir;
 }
 
+Compared compare_fds(int original_fd, int patched_fd, std::int32_t width, std::uint32_t address,
+                     std::size_t capacity, bool lockstep) {
+    Reader original = reader_make(original_fd, guarded_buffer(0, capacity), capacity);
+    Reader patched = reader_make(patched_fd, guarded_buffer(1, capacity), capacity);
+    original.lockstep = patched.lockstep = lockstep;
+    CompareResult result{};
+    const std::string report =
+        capture_report([&] { result = compare_files(original, patched, width, address); });
+    return {report, result};
+}
+
 std::thread trickle(int fd, Bytes bytes, unsigned seed, std::size_t largest) {
     return std::thread([fd, bytes = std::move(bytes), seed, largest] {
         std::mt19937 rng(seed);
