@@ -14,6 +14,16 @@
 
 namespace {
 
+// How a test starts bvex: the program to run and the words before bvex's arguments. A
+// cross-built bvex runs under the emulator, which takes bvex's path first.
+#ifdef BVEX_EMULATOR
+constexpr const char* EXEC_PROGRAM = BVEX_EMULATOR;
+constexpr const char* EXEC_LEAD[] = {BVEX_EMULATOR, BVEX_PATH};
+#else
+constexpr const char* EXEC_PROGRAM = BVEX_PATH;
+constexpr const char* EXEC_LEAD[] = {"bvex"};
+#endif
+
 int scratch_fd() {
     const int fd = memfd_create("bvex-test", 0);
     EXPECT_GE(fd, 0);
@@ -69,6 +79,15 @@ void write_file(const std::string& path, const Bytes& bytes) {
     close(fd);
 }
 
+void write_sparse_file(const std::string& path, std::uint64_t size, std::uint64_t at,
+                       unsigned char byte) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << path;
+    EXPECT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0) << path;
+    EXPECT_EQ(pwrite(fd, &byte, 1, static_cast<off_t>(at)), 1) << path;
+    close(fd);
+}
+
 void make_dir(const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path; }
 
 int memory_file(const Bytes& bytes) {
@@ -97,7 +116,10 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
     }
     const pid_t child = fork();
     if (child == 0) {
-        std::vector<char*> argv{const_cast<char*>("bvex")};
+        std::vector<char*> argv;
+        for (const char* word : EXEC_LEAD) {
+            argv.push_back(const_cast<char*>(word));
+        }
         for (const auto& a : args) {
             argv.push_back(const_cast<char*>(a.c_str()));
         }
@@ -118,9 +140,9 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
             dup2(stdin_fd, STDIN_FILENO);
         }
         signal(SIGPIPE, SIG_DFL);
-        alarm(30);  // kept across exec: a guard against a hang, not a measure of speed
+        alarm(120);  // kept across exec: a guard against a hang, not a measure of speed
         if (chdir(dir.c_str()) == 0) {
-            execv(BVEX_PATH, argv.data());
+            execv(EXEC_PROGRAM, argv.data());
         }
         _exit(127);
     }
