@@ -35,7 +35,7 @@ std::string scratch_dir();
 // Writes bytes to path, replacing the file.
 void write_file(const std::string& path, const Bytes& bytes);
 
-// Writes a file of size bytes, zero but for byte at offset at, sparse where the file system
+// Writes a file of size bytes, zero but for value at offset at, sparse where the file system
 // allows it, so that a file past 4 GiB costs neither time nor disk space.
 void write_sparse_file(const std::string& path, std::uint64_t size, std::uint64_t at,
                        unsigned char byte);

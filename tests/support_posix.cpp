@@ -80,11 +80,11 @@ void write_file(const std::string& path, const Bytes& bytes) {
 }
 
 void write_sparse_file(const std::string& path, std::uint64_t size, std::uint64_t at,
-                       unsigned char byte) {
+                       unsigned char value) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0) << path;
     EXPECT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0) << path;
-    EXPECT_EQ(pwrite(fd, &byte, 1, static_cast<off_t>(at)), 1) << path;
+    EXPECT_EQ(pwrite(fd, &value, 1, static_cast<off_t>(at)), 1) << path;
     close(fd);
 }
 
