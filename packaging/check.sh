@@ -1,6 +1,7 @@
 #!/bin/sh
 # Checks the release files as their users meet them. Builds them with the package preset,
-# then: lintian finds nothing at warning level or above; the amd64 Debian package installs,
+# then: SHA256SUMS holds the checksum of every other file; every binary carries its
+# protections (packaging/hardening.sh); lintian finds nothing at warning level or above; the amd64 Debian package installs,
 # its bvex runs the sample pair, man shows its page, and it removes cleanly; the ARM Debian
 # packages (not installed here) are built for their machine, with the same files and
 # computed dependencies; each tarball's bvex is static and runs the sample pair, the ARM
@@ -58,10 +59,24 @@ dist=build/package/dist
 deb=bvex_${version}_amd64.deb
 zip=bvex-$version-windows-x86_64.zip
 tarball=bvex-$version-linux
-[ "$(ls "$dist")" = "$(printf '%s\n' "$deb" "bvex_${version}_arm64.deb" \
+[ "$(ls "$dist")" = "$(printf '%s\n' SHA256SUMS "$deb" "bvex_${version}_arm64.deb" \
     "bvex_${version}_armhf.deb" "$tarball-aarch64.tar.gz" "$tarball-armv7.tar.gz" \
     "$tarball-x86_64.tar.gz" "$zip" | sort)" ] ||
     fail "$dist holds other files: $(echo "$dist"/*)"
+
+echo "== SHA256SUMS"
+(cd "$dist" && sha256sum --check --strict SHA256SUMS) || fail "SHA256SUMS does not match"
+[ "$(cut -d' ' -f3 "$dist/SHA256SUMS")" = "$(ls --ignore=SHA256SUMS "$dist")" ] ||
+    fail "SHA256SUMS does not cover every release file, in order: $(cat "$dist/SHA256SUMS")"
+
+# hardening KIND BINARY BUILD_DIR OBJECT_SUFFIX PLATFORM: the binary and the objects it was
+# built from in BUILD_DIR (main, platform_PLATFORM and report) carry their protections.
+hardening() {
+    objects=$3/CMakeFiles
+    sh packaging/hardening.sh "$1" "$2" "$objects/bvex.dir/src/frontend/main.cpp.$4" \
+        "$objects/bvex_frontend.dir/src/frontend/platform_$5.cpp.$4" \
+        "$objects/bvex_report.dir/src/report/report.cpp.$4"
+}
 
 echo "== $deb"
 lintian --fail-on error,warning "$dist/$deb"
@@ -71,6 +86,7 @@ dpkg-query -W -f='${Version} ${Depends}\n' bvex | grep -q "^$version .*libc6 (>=
     fail "installed package: $(dpkg-query -W -f='${Version} ${Depends}' bvex)"
 as_root dpkg --verify bvex || fail "installed files differ from the package"
 file -L /usr/bin/bvex | grep -q 'dynamically linked' || fail "/usr/bin/bvex is not dynamic"
+sh packaging/hardening.sh dynamic /usr/bin/bvex
 sample "$scratch/expected" /usr/bin/bvex
 man -aw bvex | grep -qx /usr/share/man/man1/bvex.1.gz || fail "man does not find bvex.1.gz"
 MANWIDTH=80 man bvex 2>&1 | grep -q "bvex $version" || fail "man bvex does not show the page"
@@ -104,16 +120,19 @@ for arch in arm64 armhf; do
     dpkg-deb --extract "$dist/$name" "$scratch/$arch"
     file "$scratch/$arch/usr/bin/bvex" | grep -q "$machine.*dynamically linked" ||
         fail "$name: $(file "$scratch/$arch/usr/bin/bvex")"
+    sh packaging/hardening.sh dynamic "$scratch/$arch/usr/bin/bvex"
 done
 
 # Each tarball's bvex is static; on ARM it runs under qemu-user.
 for arch in x86_64 aarch64 armv7; do
     name=$tarball-$arch.tar.gz
     echo "== $name"
+    # No static PIE on armv7: Debian 12's C library for it cannot make one.
+    cross=build/package/packaging/cross
     case $arch in
-        x86_64) run='' machine='x86-64' ;;
-        aarch64) run=qemu-aarch64 machine='ARM aarch64' ;;
-        armv7) run=qemu-arm machine='ARM, EABI5' ;;
+        x86_64) run='' machine='x86-64' kind=static-pie build=build/package ;;
+        aarch64) run=qemu-aarch64 machine='ARM aarch64' kind=static-pie build=$cross-arm64 ;;
+        armv7) run=qemu-arm machine='ARM, EABI5' kind=static build=$cross-armhf ;;
     esac
     folder=bvex-$version
     listing=$(tar -tzf "$dist/$name" | sort)
@@ -125,6 +144,7 @@ for arch in x86_64 aarch64 armv7; do
         fail "the bvex of $name is not static for its machine: $(file "$scratch/$folder/bvex")"
     # shellcheck disable=SC2086 # no runner on x86-64
     sample "$scratch/expected" env -i $run "$scratch/$folder/bvex"
+    hardening "$kind" "$scratch/$folder/bvex" "$build" o posix
 done
 
 echo "== $zip"
@@ -136,6 +156,7 @@ file "$scratch/zip/bvex.exe" | grep -q 'PE32+ executable (console) x86-64' ||
     fail "bvex.exe: $(file "$scratch/zip/bvex.exe")"
 grep -q "bvex $version" "$scratch/zip/bvex.txt" || fail "bvex.txt is not the manual page"
 sample "$scratch/expected.crlf" wine "$scratch/zip/bvex.exe"
+hardening exe "$scratch/zip/bvex.exe" build/package/packaging/zip/build obj windows
 for name in LICENSE README.md; do
     cmp -s "$scratch/zip/$name" "$name" || fail "the zip's $name differs from the sources"
 done

@@ -18,7 +18,8 @@ mkdir -p "$work/files"
 # Without this tree's path; given through the environment, the flag adds to the
 # toolchain's own.
 CXXFLAGS="-ffile-prefix-map=$src/=" cmake -S "$src" -B "$work/build" \
-    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DBVEX_TESTS=OFF >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DBVEX_HARDEN=ON \
+    -DBVEX_TESTS=OFF >/dev/null
 cmake --build "$work/build" -j 2
 cp "$work/build/bvex.exe" "$src/README.md" "$src/LICENSE" "$work/files/"
 groff -man -Tascii -P-cbou "$build/bvex.1" >"$work/files/bvex.txt"
