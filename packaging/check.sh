@@ -140,7 +140,7 @@ for arch in x86_64 aarch64 armv7; do
         "$folder/bvex" "$folder/bvex.1")" ] || fail "$name holds: $listing"
     rm -rf "${scratch:?}/$folder"
     tar -xzf "$dist/$name" -C "$scratch"
-    file "$scratch/$folder/bvex" | grep -q "$machine.*statically linked" ||
+    file "$scratch/$folder/bvex" | grep -Eq "$machine.*(statically|static-pie) linked" ||
         fail "the bvex of $name is not static for its machine: $(file "$scratch/$folder/bvex")"
     # shellcheck disable=SC2086 # no runner on x86-64
     sample "$scratch/expected" env -i $run "$scratch/$folder/bvex"

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 
 #include "output.h"
@@ -66,9 +67,11 @@ std::string scratch_dir() {
         }
     };
     static Folders folders;
-    char name[] = "/tmp/bvex-test-XXXXXX";
-    EXPECT_NE(mkdtemp(name), nullptr);
-    folders.paths.emplace_back(name);
+    const char* base = std::getenv("TMPDIR");
+    std::string name = std::string(base != nullptr && *base != '\0' ? base : "/tmp");
+    name += "/bvex-test-XXXXXX";
+    EXPECT_NE(mkdtemp(name.data()), nullptr) << name;
+    folders.paths.push_back(name);
     return name;
 }
 

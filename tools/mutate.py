@@ -143,6 +143,8 @@ FAULTS = [
      "the block loop stops after the buffer; nothing more is written"),
     ("frontend/compare.cpp", "got_original < 0 ?", "got_original <= 0 ?",
      "the original's end taken for a read failure"),
+    ("frontend/compare.cpp", "if (got_patched <= 0) {", "if (got_patched < 0) {",
+     "the patched file's end does not end the comparison: the original is read to its end"),
     ("frontend/compare.cpp", "CompareResult::patched_unreadable : result",
      "CompareResult::original_unreadable : result",
      "a failed read of the patched file blames the original"),
