@@ -38,7 +38,7 @@ void write_file(const std::string& path, const Bytes& bytes);
 // Writes a file of size bytes, zero but for value at offset at, sparse where the file system
 // allows it, so that a file past 4 GiB costs neither time nor disk space.
 void write_sparse_file(const std::string& path, std::uint64_t size, std::uint64_t at,
-                       unsigned char byte);
+                       unsigned char value);
 
 // Creates the folder path.
 void make_dir(const std::string& path);
