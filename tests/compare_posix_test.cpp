@@ -36,7 +36,7 @@ int failing_after(const Bytes& bytes) {
 
 // Linux fails the read with EIO; the BSDs and macOS give end of file instead.
 const char* const NO_TERMINAL_READ_ERROR =
-    "here a terminal whose other side has closed gives end of file, not a read error";
+    "here reading a terminal whose other side has closed does not fail (end of file)";
 bool terminal_read_fails() {
     const int master = failing_after({});
     fcntl(master, F_SETFL, O_NONBLOCK);  // never wait, whatever the system does
