@@ -1,11 +1,13 @@
 #!/bin/sh
 # Checks the release files as their users meet them. Builds them with the package preset,
-# then: lintian finds nothing at warning level or above; the Debian package installs, its
-# bvex runs the sample pair, man shows its page, and it removes cleanly; the tarball's bvex
-# is static and runs the sample pair; the zip holds what it should, and its bvex.exe runs
-# the sample pair under Wine. Last, two clean clones of HEAD, at other paths and with
-# another umask and time zone, must build the same files byte for byte. Installs with
-# dpkg, so it runs as root (or through sudo).
+# then: lintian finds nothing at warning level or above; the amd64 Debian package installs,
+# its bvex runs the sample pair, man shows its page, and it removes cleanly; the ARM Debian
+# packages (not installed here) are built for their machine, with the same files and
+# computed dependencies; each tarball's bvex is static and runs the sample pair, the ARM
+# ones under qemu-user; the zip holds what it should, and its bvex.exe runs the sample pair
+# under Wine. Last, two clean clones of HEAD, at other paths and with another umask and
+# time zone, must build the same files byte for byte. Installs with dpkg, so it runs as
+# root (or through sudo).
 set -eu
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -54,9 +56,11 @@ cmake --workflow --preset package
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
 dist=build/package/dist
 deb=bvex_${version}_amd64.deb
-tarball=bvex-$version-linux-x86_64.tar.gz
 zip=bvex-$version-windows-x86_64.zip
-[ "$(ls "$dist")" = "$(printf '%s\n' "$tarball" "$zip" "$deb" | sort)" ] ||
+tarball=bvex-$version-linux
+[ "$(ls "$dist")" = "$(printf '%s\n' "$deb" "bvex_${version}_arm64.deb" \
+    "bvex_${version}_armhf.deb" "$tarball-aarch64.tar.gz" "$tarball-armv7.tar.gz" \
+    "$tarball-x86_64.tar.gz" "$zip" | sort)" ] ||
     fail "$dist holds other files: $(echo "$dist"/*)"
 
 echo "== $deb"
@@ -78,15 +82,50 @@ for path in /usr/bin/bvex /usr/share/man/man1/bvex.1.gz /usr/share/doc/bvex; do
     [ ! -e "$path" ] || fail "$path is left after dpkg --remove"
 done
 
-echo "== $tarball"
-folder=bvex-$version
-listing=$(tar -tzf "$dist/$tarball" | sort)
-[ "$listing" = "$(printf '%s\n' "$folder/" "$folder/LICENSE" "$folder/README.md" \
-    "$folder/bvex" "$folder/bvex.1")" ] || fail "$tarball holds: $listing"
-tar -xzf "$dist/$tarball" -C "$scratch"
-file "$scratch/$folder/bvex" | grep -q 'statically linked' ||
-    fail "the tarball's bvex is not static: $(file "$scratch/$folder/bvex")"
-sample "$scratch/expected" env -i "$scratch/$folder/bvex"
+# The ARM packages cannot be installed here: what is in them must match the amd64 package,
+# and their bvex must be built for their machine, with its dependencies computed.
+files() { dpkg-deb --contents "$1" | awk '{ print $1, $6 }'; }
+for arch in arm64 armhf; do
+    name=bvex_${version}_$arch.deb
+    echo "== $name"
+    lintian --fail-on error,warning "$dist/$name"
+    [ "$(dpkg-deb --field "$dist/$name" Package Version Architecture)" = \
+        "$(printf 'Package: bvex\nVersion: %s\nArchitecture: %s' "$version" "$arch")" ] ||
+        fail "$name: $(dpkg-deb --field "$dist/$name")"
+    depends=$(dpkg-deb --field "$dist/$name" Depends)
+    case $arch in
+        arm64) expected_depends='libc6 (>= *)' machine='ARM aarch64' ;;
+        armhf) expected_depends='libc6 (>= *), libgcc-s1 (>= *)' machine='ARM, EABI5' ;;
+    esac
+    # shellcheck disable=SC2254 # the pattern is meant to match
+    case $depends in $expected_depends) ;; *) fail "$name depends on: $depends" ;; esac
+    [ "$(files "$dist/$name")" = "$(files "$dist/$deb")" ] ||
+        fail "$name holds other files than $deb: $(files "$dist/$name")"
+    dpkg-deb --extract "$dist/$name" "$scratch/$arch"
+    file "$scratch/$arch/usr/bin/bvex" | grep -q "$machine.*dynamically linked" ||
+        fail "$name: $(file "$scratch/$arch/usr/bin/bvex")"
+done
+
+# Each tarball's bvex is static; on ARM it runs under qemu-user.
+for arch in x86_64 aarch64 armv7; do
+    name=$tarball-$arch.tar.gz
+    echo "== $name"
+    case $arch in
+        x86_64) run='' machine='x86-64' ;;
+        aarch64) run=qemu-aarch64 machine='ARM aarch64' ;;
+        armv7) run=qemu-arm machine='ARM, EABI5' ;;
+    esac
+    folder=bvex-$version
+    listing=$(tar -tzf "$dist/$name" | sort)
+    [ "$listing" = "$(printf '%s\n' "$folder/" "$folder/LICENSE" "$folder/README.md" \
+        "$folder/bvex" "$folder/bvex.1")" ] || fail "$name holds: $listing"
+    rm -rf "${scratch:?}/$folder"
+    tar -xzf "$dist/$name" -C "$scratch"
+    file "$scratch/$folder/bvex" | grep -q "$machine.*statically linked" ||
+        fail "the bvex of $name is not static for its machine: $(file "$scratch/$folder/bvex")"
+    # shellcheck disable=SC2086 # no runner on x86-64
+    sample "$scratch/expected" env -i $run "$scratch/$folder/bvex"
+done
 
 echo "== $zip"
 listing=$(unzip -Z1 "$dist/$zip")
@@ -107,7 +146,8 @@ git clone -q "$root" "$scratch/the/other/clone"
 (cd "$scratch/one" && cmake --workflow --preset package >/dev/null)
 (cd "$scratch/the/other/clone" && umask 077 && TZ=Pacific/Kiritimati LC_ALL=C.UTF-8 \
     cmake --workflow --preset package >/dev/null)
-for name in "$deb" "$tarball" "$zip"; do
+for path in "$dist"/*; do
+    name=${path##*/}
     cmp "$scratch/one/$dist/$name" "$scratch/the/other/clone/$dist/$name" ||
         fail "$name differs between two builds of the same commit"
 done

@@ -1,12 +1,15 @@
 #!/bin/sh
 # Makes dist/bvex_VERSION_ARCH.deb with Debian's own tools: dpkg-buildpackage builds the
 # sources copied next to packaging/debian, whose changelog is written here so that the
-# version stays in CMakeLists.txt alone.
-# Usage: deb.sh SOURCE_DIR BUILD_DIR VERSION
+# version stays in CMakeLists.txt alone. ARCH is this machine's Debian architecture, or the
+# one given, which is cross-built (its cross compiler and C library must be installed:
+# for arm64, g++-aarch64-linux-gnu and libc6:arm64).
+# Usage: deb.sh SOURCE_DIR BUILD_DIR VERSION [ARCH]
 # shellcheck source=packaging/common.sh
 . "$(dirname "$0")/common.sh"
 
-work=$build/packaging/deb
+arch=${4:-$(dpkg-architecture -qDEB_BUILD_ARCH)}
+work=$build/packaging/deb-$arch
 tree=$work/bvex-$version
 rm -rf "$work"
 mkdir -p "$tree"
@@ -25,5 +28,5 @@ bvex ($version) unstable; urgency=medium
  -- $maintainer  $(date -R -d "@$SOURCE_DATE_EPOCH")
 END
 
-(cd "$tree" && dpkg-buildpackage --build=binary --no-sign)
-cp "$work/bvex_${version}_$(dpkg-architecture -qDEB_HOST_ARCH).deb" "$dist/"
+(cd "$tree" && dpkg-buildpackage --build=binary --no-sign --host-arch="$arch")
+cp "$work/bvex_${version}_$arch.deb" "$dist/"

@@ -57,6 +57,8 @@ TEST(Cli, CommandLines) {
         {{"empty", "b"}, "", "", 0},
         {{"a", "empty"}, "", "", 0},
         {{"raw_a", "raw_b"}, "00000006: 63 64\n", "", 0},
+        // Offsets past 4 GiB, on 32-bit systems too; the address wraps.
+        {{"huge_a", "huge_b", "100"}, "00000113: 12 AB\n", "", 0},
     };
     for (const CliCase& c : cases) {
         std::string shown;

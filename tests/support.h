@@ -35,12 +35,18 @@ std::string scratch_dir();
 // Writes bytes to path, replacing the file.
 void write_file(const std::string& path, const Bytes& bytes);
 
+// Writes a file of size bytes, zero but for value at offset at, sparse where the file system
+// allows it, so that a file past 4 GiB costs neither time nor disk space.
+void write_sparse_file(const std::string& path, std::uint64_t size, std::uint64_t at,
+                       unsigned char byte);
+
 // Creates the folder path.
 void make_dir(const std::string& path);
 
 // A folder of sample files: a (48 counting bytes), b (a changed at 3 and 5), same (equal
-// to a), empty, dir (a folder), -b (equal to b), and raw_a and raw_b (bytes that a text
-// read would change: CR LF, Ctrl-Z; they differ in their last byte).
+// to a), empty, dir (a folder), -b (equal to b), raw_a and raw_b (bytes that a text read
+// would change: CR LF, Ctrl-Z; they differ in their last byte), and huge_a and huge_b
+// (sparse, 32 bytes past 4 GiB, zero but for their one difference, 0x13 bytes past 4 GiB).
 const std::string& samples();
 
 // A descriptor open for reading on a scratch file that holds bytes, at its start.

@@ -14,6 +14,16 @@
 
 namespace {
 
+// How a test starts bvex: the program to run and the words before bvex's arguments. A
+// cross-built bvex runs under the emulator, which takes bvex's path first.
+#ifdef BVEX_EMULATOR
+constexpr const char* EXEC_PROGRAM = BVEX_EMULATOR;
+constexpr const char* EXEC_LEAD[] = {BVEX_EMULATOR, BVEX_PATH};
+#else
+constexpr const char* EXEC_PROGRAM = BVEX_PATH;
+constexpr const char* EXEC_LEAD[] = {"bvex"};
+#endif
+
 // An unnamed scratch file, open for reading and writing.
 int scratch_fd() {
     char name[] = "/tmp/bvex-file-XXXXXX";
@@ -72,6 +82,15 @@ void write_file(const std::string& path, const Bytes& bytes) {
     close(fd);
 }
 
+void write_sparse_file(const std::string& path, std::uint64_t size, std::uint64_t at,
+                       unsigned char value) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << path;
+    EXPECT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0) << path;
+    EXPECT_EQ(pwrite(fd, &value, 1, static_cast<off_t>(at)), 1) << path;
+    close(fd);
+}
+
 void make_dir(const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path; }
 
 int memory_file(const Bytes& bytes) {
@@ -101,7 +120,10 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
                  int stdin_fd) {
     // Everything the child needs is made before fork: after it, the child only calls what is
     // safe while other threads of the test program may hold locks.
-    std::vector<char*> argv{const_cast<char*>("bvex")};
+    std::vector<char*> argv;
+    for (const char* word : EXEC_LEAD) {
+        argv.push_back(const_cast<char*>(word));
+    }
     for (const auto& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
@@ -135,11 +157,11 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
             _exit(SETUP_FAILED + to_stdin);
         }
         signal(SIGPIPE, SIG_DFL);
-        alarm(30);  // kept across exec: a guard against a hang, not a measure of speed
+        alarm(120);  // kept across exec: a guard against a hang, not a measure of speed
         if (chdir(dir.c_str()) != 0) {
             _exit(SETUP_FAILED + to_dir);
         }
-        execv(BVEX_PATH, argv.data());
+        execv(EXEC_PROGRAM, argv.data());
         _exit(SETUP_FAILED + to_bvex);
     }
     EXPECT_GT(child, 0) << "fork failed";

@@ -42,6 +42,9 @@ const std::string& samples() {
         write_file(d + "/-b", counting_bytes(48, {{3, 0xAA}, {5, 0xBB}}));
         write_file(d + "/raw_a", {'a', '\r', '\n', 0x1A, 'b', '\n', 'c'});
         write_file(d + "/raw_b", {'a', '\r', '\n', 0x1A, 'b', '\n', 'd'});
+        const std::uint64_t past_4_gib = (std::uint64_t{1} << 32) + 0x13;
+        write_sparse_file(d + "/huge_a", past_4_gib + 13, past_4_gib, 0x12);
+        write_sparse_file(d + "/huge_b", past_4_gib + 13, past_4_gib, 0xAB);
         make_dir(d + "/dir");
         return d;
     }();

@@ -4,9 +4,12 @@
 # libc++-dev, libc++abi-dev); the forge's CI workflow parsed and its shell steps linted
 # (Debian: python3-yaml, shellcheck); each fuzz target for a bounded time (needs clang and its
 # fuzzer runtime, Debian: clang, libclang-rt-14-dev); the suite of the Windows build under
-# Wine (Debian: g++-mingw-w64-x86-64-posix, wine64, wine, googletest); and the release
-# files, built, installed and checked as users meet them (packaging/check.sh: root or sudo,
-# Debian: debhelper, lintian, zip, unzip, file, man-db, git).
+# Wine (Debian: g++-mingw-w64-x86-64-posix, wine64, wine, googletest); the suite of the
+# arm64, armhf and s390x builds under qemu-user (Debian: g++-aarch64-linux-gnu,
+# g++-arm-linux-gnueabihf, g++-s390x-linux-gnu, qemu-user); and the release files, built,
+# installed and checked as users meet them (packaging/check.sh: root or sudo, Debian:
+# debhelper, lintian, zip, unzip, file, man-db, git, and libc6:arm64, libc6:armhf and
+# libgcc-s1:armhf for the ARM packages' dependencies).
 # A stage whose tools are missing is skipped with a message, except in CI (CI=true), where
 # every stage must run.
 set -euo pipefail
@@ -52,7 +55,18 @@ if have x86_64-w64-mingw32-g++-posix wine wineserver; then
 else
     skip "Windows suite" "the MinGW-w64 cross compiler or Wine not found"
 fi
-if have dpkg-buildpackage dh lintian zip unzip file man git x86_64-w64-mingw32-g++-posix wine &&
+# The suite of each other Linux machine: its preset, cross compiler and emulator.
+for target in "linux-arm64 aarch64-linux-gnu-g++ qemu-aarch64" \
+    "linux-armhf arm-linux-gnueabihf-g++ qemu-arm" "linux-s390x s390x-linux-gnu-g++ qemu-s390x"; do
+    read -r preset compiler emulator <<<"$target"
+    if have "$compiler" "$emulator"; then
+        cmake --workflow --preset "$preset"
+    else
+        skip "$preset suite" "$compiler or $emulator not found"
+    fi
+done
+if have dpkg-buildpackage dh lintian zip unzip file man git x86_64-w64-mingw32-g++-posix wine \
+    aarch64-linux-gnu-g++ arm-linux-gnueabihf-g++ qemu-aarch64 qemu-arm &&
     { [[ $(id -u) == 0 ]] || have sudo; }; then
     packaging/check.sh
 else

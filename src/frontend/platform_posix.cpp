@@ -7,6 +7,10 @@
 
 #include "platform.h"
 
+// Files past 2 GiB open and read on 32-bit systems only with 64-bit file offsets, which the
+// build asks for with _FILE_OFFSET_BITS=64; a build without them must not compile.
+static_assert(sizeof(off_t) >= 8, "bvex needs 64-bit file offsets (_FILE_OFFSET_BITS=64)");
+
 int input_open(const char* name) { return open(name, O_RDONLY | O_NOCTTY | O_CLOEXEC); }
 
 long input_read(int fd, unsigned char* buffer, std::size_t size) {

@@ -1,0 +1,27 @@
+#!/bin/sh
+# Makes the release files of another Linux machine, cross-built with Debian's g++-TRIPLE
+# (see cmake/linux-TARGET.cmake): dist/bvex-VERSION-linux-ARCH.tar.gz with a static bvex,
+# and dist/bvex_VERSION_DEBARCH.deb.
+# Usage: cross.sh SOURCE_DIR BUILD_DIR VERSION TARGET (arm64 or armhf)
+# shellcheck source=packaging/common.sh
+. "$(dirname "$0")/common.sh"
+target=$4
+case $target in
+    arm64) arch=aarch64 ;;
+    armhf) arch=armv7 ;;
+    *)
+        echo "cross.sh: no release files for $target" >&2
+        exit 1
+        ;;
+esac
+
+work=$build/packaging/cross-$target
+rm -rf "$work"
+# The static, stripped bvex of the package preset, built for the target; without this
+# tree's path (given through the environment, the flag adds to the toolchain's own).
+CXXFLAGS="-ffile-prefix-map=$src/=" cmake -S "$src" -B "$work" \
+    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/linux-$target.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_EXE_LINKER_FLAGS="-static -s" -DBVEX_TESTS=OFF >/dev/null
+cmake --build "$work" -j 2
+sh "$src/packaging/tarball.sh" "$src" "$build" "$version" "$arch" "$work/bvex"
+sh "$src/packaging/deb.sh" "$src" "$build" "$version" "$target"
