@@ -32,7 +32,9 @@ if(BVEX_HARDEN)
         elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
             add_compile_options(-mbranch-protection=standard)
         endif()
-        add_link_options(LINKER:-z,relro LINKER:-z,now LINKER:-z,noexecstack)
+        if(CMAKE_EXECUTABLE_FORMAT STREQUAL "ELF")  # not Apple's linker, which has no -z
+            add_link_options(LINKER:-z,relro LINKER:-z,now LINKER:-z,noexecstack)
+        endif()
     endif()
 endif()
 

@@ -25,9 +25,12 @@ constexpr const char* EXEC_PROGRAM = BVEX_PATH;
 constexpr const char* EXEC_LEAD[] = {"bvex"};
 #endif
 
+// An unnamed scratch file, open for reading and writing.
 int scratch_fd() {
-    const int fd = memfd_create("bvex-test", 0);
+    char name[] = "/tmp/bvex-file-XXXXXX";
+    const int fd = mkstemp(name);
     EXPECT_GE(fd, 0);
+    unlink(name);
     return fd;
 }
 
@@ -108,49 +111,65 @@ void write_fd(int fd, const unsigned char* bytes, std::size_t size) {
 
 void close_fd(int fd) { close(fd); }
 
+// The steps by which a child of run_bvex becomes bvex. When one fails, the child ends with
+// status SETUP_FAILED + the step, which bvex never gives, and the test fails saying which.
+enum SetupStep { to_stdout, to_stderr, to_stdin, to_dir, to_bvex, setup_steps };
+const char* const SETUP_STEP_NAMES[setup_steps] = {"dup2 onto standard output",
+                                                   "dup2 onto standard error",
+                                                   "dup2 onto standard input", "chdir", "exec"};
+constexpr int SETUP_FAILED = 120;
+
 Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, Stdout mode,
                  int stdin_fd) {
+    // Everything the child needs is made before fork: after it, the child only calls what is
+    // safe while other threads of the test program may hold locks.
+    std::vector<char*> argv;
+    for (const char* word : EXEC_LEAD) {
+        argv.push_back(const_cast<char*>(word));
+    }
+    for (const auto& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
     const int out = scratch_fd();
     const int err = scratch_fd();
-    int broken[2] = {-1, -1};
-    if (mode == Stdout::broken_pipe) {
+    int child_out = out;
+    int extra = -1;  // a descriptor made only for the child
+    if (mode == Stdout::dev_full) {
+        child_out = extra = open("/dev/full", O_WRONLY);
+    } else if (mode == Stdout::read_only) {
+        child_out = extra = open(BVEX_PATH, O_RDONLY);
+    } else if (mode == Stdout::broken_pipe) {
+        int broken[2] = {-1, -1};
         EXPECT_EQ(pipe(broken), 0);
         close(broken[0]);
+        child_out = extra = broken[1];
     }
+    EXPECT_GE(child_out, 0) << "no standard output for the child";
     const pid_t child = fork();
     if (child == 0) {
-        std::vector<char*> argv;
-        for (const char* word : EXEC_LEAD) {
-            argv.push_back(const_cast<char*>(word));
-        }
-        for (const auto& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        if (mode == Stdout::capture) {
-            dup2(out, STDOUT_FILENO);
-        } else if (mode == Stdout::dev_full) {
-            dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
-        } else if (mode == Stdout::broken_pipe) {
-            dup2(broken[1], STDOUT_FILENO);
-        } else if (mode == Stdout::read_only) {
-            dup2(open(BVEX_PATH, O_RDONLY), STDOUT_FILENO);
-        } else {
+        if (mode == Stdout::closed) {
             close(STDOUT_FILENO);
+        } else if (dup2(child_out, STDOUT_FILENO) < 0) {
+            _exit(SETUP_FAILED + to_stdout);
         }
-        dup2(err, STDERR_FILENO);
-        if (stdin_fd >= 0) {
-            dup2(stdin_fd, STDIN_FILENO);
+        if (dup2(err, STDERR_FILENO) < 0) {
+            _exit(SETUP_FAILED + to_stderr);
+        }
+        if (stdin_fd >= 0 && dup2(stdin_fd, STDIN_FILENO) < 0) {
+            _exit(SETUP_FAILED + to_stdin);
         }
         signal(SIGPIPE, SIG_DFL);
         alarm(120);  // kept across exec: a guard against a hang, not a measure of speed
-        if (chdir(dir.c_str()) == 0) {
-            execv(EXEC_PROGRAM, argv.data());
+        if (chdir(dir.c_str()) != 0) {
+            _exit(SETUP_FAILED + to_dir);
         }
-        _exit(127);
+        execv(EXEC_PROGRAM, argv.data());
+        _exit(SETUP_FAILED + to_bvex);
     }
-    if (broken[1] >= 0) {
-        close(broken[1]);
+    EXPECT_GT(child, 0) << "fork failed";
+    if (extra >= 0) {
+        close(extra);
     }
     int wstatus = 0;
     waitpid(child, &wstatus, 0);
@@ -159,6 +178,10 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
         outcome.status = WEXITSTATUS(wstatus);
     } else if (WIFSIGNALED(wstatus)) {
         outcome.signal = WTERMSIG(wstatus);
+    }
+    const int step = outcome.status - SETUP_FAILED;
+    if (step >= 0 && step < setup_steps) {
+        ADD_FAILURE() << "the child could not become bvex: " << SETUP_STEP_NAMES[step] << " failed";
     }
     return outcome;
 }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds bvex and runs every test: the suite; the suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer; each fuzz target for a bounded time (needs clang and its
+# UndefinedBehaviorSanitizer; the suite built with clang and libc++ (Debian: clang,
+# libc++-dev, libc++abi-dev); the forge's CI workflow parsed and its shell steps linted
+# (Debian: python3-yaml, shellcheck); each fuzz target for a bounded time (needs clang and its
 # fuzzer runtime, Debian: clang, libclang-rt-14-dev); the suite of the Windows build under
 # Wine (Debian: g++-mingw-w64-x86-64-posix, wine64, wine, googletest); the suite of the
 # arm64, armhf and s390x builds under qemu-user (Debian: g++-aarch64-linux-gnu,
@@ -29,6 +31,20 @@ skip() {
 
 cmake --workflow --preset check
 cmake --workflow --preset asan
+# The suite built with clang and libc++, as on macOS and the BSDs (Debian: clang, libc++-dev,
+# libc++abi-dev).
+if have clang++ && printf '#include <string>\nint main() {}\n' |
+    clang++ -stdlib=libc++ -x c++ - -o /dev/null 2>/dev/null; then
+    cmake --workflow --preset libcxx
+else
+    skip "libc++ suite" "clang++ with libc++ not found"
+fi
+# The forge's workflow, as far as it can be checked here (Debian: python3-yaml, shellcheck).
+if have shellcheck && /usr/bin/python3 -c 'import yaml' 2>/dev/null; then
+    /usr/bin/python3 tools/check_workflows.py
+else
+    skip "workflow check" "shellcheck or Python's yaml module not found"
+fi
 if have clang++; then
     cmake --workflow --preset fuzz
 else
