@@ -17,8 +17,9 @@ option(BVEX_HARDEN "Build with the protections of a release (needs optimisation)
 option(BVEX_STATIC "Link bvex static, as a static PIE where possible (Linux)" OFF)
 
 if(BVEX_HARDEN)
-    if(CMAKE_BUILD_TYPE STREQUAL "Debug")
-        message(FATAL_ERROR "BVEX_HARDEN needs an optimised build: FORTIFY checks nothing at -O0")
+    if(NOT CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$")
+        message(FATAL_ERROR "BVEX_HARDEN needs an optimised build (CMAKE_BUILD_TYPE Release, "
+                            "RelWithDebInfo or MinSizeRel): FORTIFY checks nothing at -O0")
     endif()
     add_compile_options(-fstack-protector-strong -U_FORTIFY_SOURCE)
     if(WIN32)

@@ -17,12 +17,9 @@ esac
 
 work=$build/packaging/cross-$target
 rm -rf "$work"
-# The static, stripped and hardened bvex of the package preset, built for the target;
-# without this tree's path (given through the environment, the flag adds to the
-# toolchain's own).
-CXXFLAGS="-ffile-prefix-map=$src/=" cmake -S "$src" -B "$work" \
-    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/linux-$target.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_EXE_LINKER_FLAGS=-s -DBVEX_HARDEN=ON -DBVEX_STATIC=ON -DBVEX_TESTS=OFF >/dev/null
+# The static, stripped and hardened bvex of the package preset, built for the target by
+# the preset package-TARGET.
+(cd "$src" && cmake --preset "package-$target" -B "$work" >/dev/null)
 cmake --build "$work" -j 2
 sh "$src/packaging/tarball.sh" "$src" "$build" "$version" "$arch" "$work/bvex"
 sh "$src/packaging/deb.sh" "$src" "$build" "$version" "$target"

@@ -6,20 +6,13 @@
 # shellcheck source=packaging/common.sh
 . "$(dirname "$0")/common.sh"
 
-toolchain=$src/cmake/mingw-w64-x86_64.cmake
-if [ ! -f "$toolchain" ]; then
-    echo "zip.sh: no $toolchain: cannot cross-build bvex.exe" >&2
-    exit 1
-fi
 work=$build/packaging/zip
 rm -rf "$work"
 mkdir -p "$work/files"
 
-# Without this tree's path; given through the environment, the flag adds to the
-# toolchain's own.
-CXXFLAGS="-ffile-prefix-map=$src/=" cmake -S "$src" -B "$work/build" \
-    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DBVEX_HARDEN=ON \
-    -DBVEX_TESTS=OFF >/dev/null
+# The stripped and hardened bvex.exe of the package preset, built by the preset
+# package-windows.
+(cd "$src" && cmake --preset package-windows -B "$work/build" >/dev/null)
 cmake --build "$work/build" -j 2
 cp "$work/build/bvex.exe" "$src/README.md" "$src/LICENSE" "$work/files/"
 groff -man -Tascii -P-cbou "$build/bvex.1" >"$work/files/bvex.txt"

@@ -8,7 +8,7 @@
 # arm64, armhf and s390x builds under qemu-user (Debian: g++-aarch64-linux-gnu,
 # g++-arm-linux-gnueabihf, g++-s390x-linux-gnu, qemu-user); and the release files, built,
 # installed and checked as users meet them (packaging/check.sh: root or sudo, Debian:
-# debhelper, lintian, zip, unzip, file, man-db, git, and libc6:arm64, libc6:armhf and
+# debhelper, lintian, zip, unzip, file, man-db, git, checksec, and libc6:arm64, libc6:armhf and
 # libgcc-s1:armhf for the ARM packages' dependencies).
 # A stage whose tools are missing is skipped with a message, except in CI (CI=true), where
 # every stage must run.
@@ -65,8 +65,8 @@ for target in "linux-arm64 aarch64-linux-gnu-g++ qemu-aarch64" \
         skip "$preset suite" "$compiler or $emulator not found"
     fi
 done
-if have dpkg-buildpackage dh lintian zip unzip file man git x86_64-w64-mingw32-g++-posix wine \
-    aarch64-linux-gnu-g++ arm-linux-gnueabihf-g++ qemu-aarch64 qemu-arm &&
+if have dpkg-buildpackage dh lintian zip unzip file man git checksec x86_64-w64-mingw32-g++-posix \
+    wine aarch64-linux-gnu-g++ arm-linux-gnueabihf-g++ qemu-aarch64 qemu-arm &&
     { [[ $(id -u) == 0 ]] || have sudo; }; then
     packaging/check.sh
 else
