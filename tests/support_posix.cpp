@@ -25,12 +25,18 @@ constexpr const char* EXEC_PROGRAM = BVEX_PATH;
 constexpr const char* EXEC_LEAD[] = {"bvex"};
 #endif
 
+// The folder for scratch files: $TMPDIR, or /tmp.
+std::string scratch_base() {
+    const char* base = std::getenv("TMPDIR");
+    return base != nullptr && *base != '\0' ? base : "/tmp";
+}
+
 // An unnamed scratch file, open for reading and writing.
 int scratch_fd() {
-    char name[] = "/tmp/bvex-file-XXXXXX";
-    const int fd = mkstemp(name);
-    EXPECT_GE(fd, 0);
-    unlink(name);
+    std::string name = scratch_base() + "/bvex-file-XXXXXX";
+    const int fd = mkstemp(name.data());
+    EXPECT_GE(fd, 0) << name;
+    unlink(name.c_str());
     return fd;
 }
 
@@ -70,9 +76,7 @@ std::string scratch_dir() {
         }
     };
     static Folders folders;
-    const char* base = std::getenv("TMPDIR");
-    std::string name = std::string(base != nullptr && *base != '\0' ? base : "/tmp");
-    name += "/bvex-test-XXXXXX";
+    std::string name = scratch_base() + "/bvex-test-XXXXXX";
     EXPECT_NE(mkdtemp(name.data()), nullptr) << name;
     folders.paths.push_back(name);
     return name;
