@@ -164,7 +164,7 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
             _exit(SETUP_FAILED + to_stdin);
         }
         signal(SIGPIPE, SIG_DFL);
-        alarm(120);  // kept across exec: a guard against a hang, not a measure of speed
+        alarm(240);  // kept across exec: a guard against a hang, not a measure of speed
         if (chdir(dir.c_str()) != 0) {
             _exit(SETUP_FAILED + to_dir);
         }

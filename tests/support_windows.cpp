@@ -253,8 +253,8 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
             CloseHandle(extra);
         }
         // A guard against a hang, not a measure of speed: the 4 GiB pair takes a while.
-        if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "bvex still running after 120 s: ended";
+        if (WaitForSingleObject(process.hProcess, 240000) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "bvex still running after 240 s: ended";
             TerminateProcess(process.hProcess, 255);
             WaitForSingleObject(process.hProcess, INFINITE);
         }
