@@ -1,14 +1,14 @@
 #!/bin/sh
 # Checks the release files as their users meet them. Builds them with the package preset,
 # then: SHA256SUMS holds the checksum of every other file; every binary carries its
-# protections (packaging/hardening.sh); lintian finds nothing at warning level or above; the amd64 Debian package installs,
-# its bvex runs the sample pair, man shows its page, and it removes cleanly; the ARM Debian
-# packages (not installed here) are built for their machine, with the same files and
-# computed dependencies; each tarball's bvex is static and runs the sample pair, the ARM
-# ones under qemu-user; the zip holds what it should, and its bvex.exe runs the sample pair
-# under Wine. Last, two clean clones of HEAD, at other paths and with another umask and
-# time zone, must build the same files byte for byte. Installs with dpkg, so it runs as
-# root (or through sudo).
+# protections (packaging/hardening.sh); lintian finds nothing at warning level or above;
+# the amd64 Debian package installs, its bvex runs the sample pair, man shows its page, and
+# it removes cleanly; the ARM Debian packages (not installed here) are built for their
+# machine, with the same files and computed dependencies; each tarball's bvex is static and
+# runs the sample pair, the ARM ones under qemu-user; the zip holds what it should, and its
+# bvex.exe runs the sample pair under Wine. Last, two clean clones of HEAD, at other paths
+# and with another umask and time zone, must build the same files byte for byte. Installs
+# with dpkg, so it runs as root (or through sudo).
 set -eu
 cd "$(dirname "$0")/.."
 root=$PWD
