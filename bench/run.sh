@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Benchmark of bvex: whole-process times from the page cache against GNU cmp and
-# a read+memcmp floor (bench/floor.cpp), plus peak memory. Prints a table.
+# Benchmark of bvex: whole-process times from the page cache against GNU cmp, a read+memcmp
+# floor (bench/floor.cpp) and, for dense reports, the output floor: cat writing the same
+# report to the same file system. Plus peak memory. Prints a table.
 #
 # Usage: bench/run.sh [--dir DIR] [--runs N] [--keep] [path/to/bvex]
 #   --dir DIR  data folder (default $BVEX_BENCH_DIR or /tmp/bvex-bench); at most
-#              3.5 GB on disk and 14 GB of page cache while it runs
+#              5 GB on disk and 15 GB of page cache while it runs
 #   --runs N   timed runs per fast command (default 10; the slow cmp -l gets 3)
 #   --keep     keep the data files (a later run reuses them)
 # Without a path, bvex is build/release/bvex, built with the release preset if missing.
@@ -38,7 +39,7 @@ cmp --version 2>/dev/null | grep -q GNU || { echo "GNU cmp (diffutils) is needed
 mkdir -p "$dir"
 cd "$dir"
 cleanup() {
-    rm -f out_* times.csv hyperfine.log
+    rm -f out_* report_* times.csv hyperfine.log
     ((keep)) || { rm -f id_a id_b diff_a diff_b sparse_a sparse_b tiny_a tiny_b floor; rmdir "$dir" 2>/dev/null || true; }
 }
 trap cleanup EXIT
@@ -90,14 +91,28 @@ echo "== timing (median of $runs runs; cmp -l: 3 runs)"
 a_bvex=$(timed "bvex, 1 GiB identical" "$runs" "'$bvex' id_a id_b >out_a")
 a_floor=$(timed "floor, 1 GiB identical" "$runs" "./floor id_a id_b")
 a_cmp=$(timed "cmp, 1 GiB identical" "$runs" "cmp id_a id_b >out_a")
+# The dense pair at widths 16, 256 and 1: bvex writing its report to a file, against cat
+# writing the same report (made beforehand, read from the page cache) to the same folder.
+for width in 16 256 1; do
+    "$bvex" -"$width" diff_a diff_b >"report_$width"
+    cat "report_$width" >/dev/null
+done
 b_bvex=$(timed "bvex, 64 MiB all different" "$runs" "'$bvex' diff_a diff_b >out_b_bvex")
 b_lines="$(wc -l <out_b_bvex) bvex lines"
+b_cat=$(timed "cat of its report" "$runs" "cat report_16 >out_b_cat")
+b256_bvex=$(timed "bvex -256, 64 MiB all different" "$runs" "'$bvex' -256 diff_a diff_b >out_b")
+b256_cat=$(timed "cat of its report" "$runs" "cat report_256 >out_b")
+b1_bvex=$(timed "bvex -1, 64 MiB all different" "$runs" "'$bvex' -1 diff_a diff_b >out_b")
+b1_cat=$(timed "cat of its report" "$runs" "cat report_1 >out_b")
+rm -f report_*
 b_cmp=$(timed "cmp -l, 64 MiB all different" 3 "cmp -l diff_a diff_b >out_b_cmp || true")
 b_lines+=", $(wc -l <out_b_cmp) cmp -l lines"
 rm -f out_*
 c_bvex=$(timed "bvex, 5 GiB sparse" "$runs" "'$bvex' sparse_a sparse_b >out_c")
 c_floor=$(timed "floor, 5 GiB sparse" "$runs" "./floor sparse_a sparse_b")
 c_out=$("$bvex" sparse_a sparse_b)
+d_bvex=$(timed "bvex, 1 KiB identical" "$runs" "'$bvex' tiny_a tiny_b >out_d")
+d_cmp=$(timed "cmp, 1 KiB identical" "$runs" "cmp tiny_a tiny_b >out_d")
 
 rss() { /usr/bin/time -v "$bvex" "$1" "$2" 2>&1 >/dev/null | awk '/Maximum resident/ { print $NF }'; }
 if [[ -x /usr/bin/time ]]; then
@@ -110,10 +125,14 @@ fi
 
 verdict() { awk -v v="$1" -v t="$2" 'BEGIN { print (v != "nan" && v + 0 <= t + 0) ? "met" : "NOT MET" }'; }
 row() { printf '%-26s %16s  %-9s %16s  %7s  %-13s %s\n' "$@"; }
-ratio_row() { # CASE BVEX_S BASE_NAME BASE_S TARGET_RATIO
+ratio_row() { # CASE BVEX_S BASE_NAME BASE_S TARGET_RATIO (- for none: the ratio is shown)
     local r
     r=$(awk -v a="$2" -v b="$4" 'BEGIN { printf "%.3f", a / b }')
-    row "$1" "$2 s" "$3" "$4 s" "$r" "<= $5x" "$(verdict "$r" "$5")"
+    if [[ $5 == - ]]; then
+        row "$1" "$2 s" "$3" "$4 s" "$r" - -
+    else
+        row "$1" "$2 s" "$3" "$4 s" "$r" "<= $5x" "$(verdict "$r" "$5")"
+    fi
 }
 
 echo
@@ -125,9 +144,13 @@ row case bvex baseline baseline ratio target result
 row ---- ---- -------- -------- ----- ------ ------
 ratio_row "1 GiB identical" "$a_bvex" floor "$a_floor" 1.15
 ratio_row "1 GiB identical" "$a_bvex" "cmp" "$a_cmp" 0.4
+ratio_row "64 MiB all different" "$b_bvex" "cat" "$b_cat" 1.5
 ratio_row "64 MiB all different" "$b_bvex" "cmp -l" "$b_cmp" 0.05
+ratio_row "64 MiB, width 256" "$b256_bvex" "cat" "$b256_cat" -
+ratio_row "64 MiB, width 1" "$b1_bvex" "cat" "$b1_cat" -
 ratio_row "5 GiB sparse" "$c_bvex" floor "$c_floor" 1.15
 want="00003039: 00 01"
+ratio_row "1 KiB identical" "$d_bvex" "cmp" "$d_cmp" -
 row "5 GiB sparse output" "${c_out:-(none)}" expected "$want" - "same line" \
     "$([[ $c_out == "$want" ]] && echo met || echo "NOT MET")"
 row "peak RSS, 1 GiB" "$rss_big KiB" limit "2048 KiB" - "<= 2 MiB" "$(verdict "$rss_big" 2048)"

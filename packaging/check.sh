@@ -70,12 +70,14 @@ echo "== SHA256SUMS"
     fail "SHA256SUMS does not cover every release file: $(cat "$dist/SHA256SUMS")"
 
 # hardening KIND BINARY BUILD_DIR OBJECT_SUFFIX PLATFORM: the binary and the objects it was
-# built from in BUILD_DIR (main, platform_PLATFORM and report) carry their protections.
+# built from in BUILD_DIR (main, platform_PLATFORM and fatal; on Windows the compile commands
+# instead of fatal) carry their protections.
 hardening() {
     objects=$3/CMakeFiles
+    fortify=$objects/bvex_frontend.dir/src/frontend/fatal.cpp.$4
+    [ "$5" = windows ] && fortify=$3/compile_commands.json
     sh packaging/hardening.sh "$1" "$2" "$objects/bvex.dir/src/frontend/main.cpp.$4" \
-        "$objects/bvex_frontend.dir/src/frontend/platform_$5.cpp.$4" \
-        "$objects/bvex_report.dir/src/report/report.cpp.$4"
+        "$objects/bvex_frontend.dir/src/frontend/platform_$5.cpp.$4" "$fortify"
 }
 
 echo "== $deb"

@@ -10,11 +10,14 @@
 #               where the C library cannot make a static PIE
 #   exe         a Windows executable: DYNAMIC_BASE, HIGH_ENTROPY_VA and NX_COMPAT, and no
 #               DLL that does not come with Windows
-# OBJECTS are bvex's own object files (main, platform and report), built as BINARY was.
+# OBJECTS are bvex's own object files (main, platform and fatal), built as BINARY was.
 # A stripped static binary shows no sign of the stack protector or FORTIFY, and the C
 # library brings its own canary check either way, so the objects are checked instead: main
-# and the platform code must call the stack protector's check, and the reporter a checked
-# memcpy.
+# and the platform code must call the stack protector's check, and fatal the checked
+# fprintf of FORTIFY. MinGW-w64 checks no printf of that kind, and bvex's copies all have
+# sizes the compiler proves, so a Windows build leaves no checked call in any object: there
+# the build's compile_commands.json, given among the objects, must show FORTIFY on every
+# compile.
 set -eu
 kind=$1
 binary=$2
@@ -71,7 +74,14 @@ esac
 
 for object; do
     case ${object##*/} in
-        report.cpp.o*) wanted=__memcpy_chk ;;
+        compile_commands.json)
+            compiles=$(grep -c '"command"' "$object") || fail "$object lists no compile"
+            fortified=$(grep -c '"command".* -D_FORTIFY_SOURCE=[1-3] ' "$object") || fortified=0
+            [ "$compiles" = "$fortified" ] ||
+                fail "$fortified of the $compiles compiles in $object ask for FORTIFY"
+            continue
+            ;;
+        fatal.cpp.o*) wanted=__fprintf_chk ;;
         *) wanted=__stack_chk_fail ;;
     esac
     nm --undefined-only "$object" | grep -Eq " _{0,1}$wanted\$" ||

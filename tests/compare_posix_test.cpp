@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
@@ -111,6 +112,53 @@ TEST(CompareFiles, ProgramReadsOnePipeNamedTwiceBlockByBlockInTurn) {
     close(p[0]);
     EXPECT_EQ(o.out, report_by_blocks(original, patched, 16, 0));
     EXPECT_EQ(o.status, 0);
+}
+
+TEST(CompareFiles, FinishedLinesGoOutBeforeWaitingForInput) {
+    // Each pipe gives two blocks, then waits. The first block's line is final once the second
+    // has been compared, so it must reach the output before the loop waits to read on: the test
+    // reads it first and only then feeds the rest.
+    int a[2];
+    int b[2];
+    int out[2];
+    ASSERT_EQ(pipe(a), 0);
+    ASSERT_EQ(pipe(b), 0);
+    ASSERT_EQ(pipe(out), 0);
+    const Bytes original = counting_bytes(48);
+    const Bytes patched = counting_bytes(48, {{3, 0xAA}, {40, 0xBB}});
+    write_fd(a[1], original.data(), 32);
+    write_fd(b[1], patched.data(), 32);
+    Reader reader_a = reader_make(a[0], guarded_buffer(0, 4096), 4096);
+    Reader reader_b = reader_make(b[0], guarded_buffer(1, 4096), 4096);
+    output_redirect(out[1]);
+    CompareResult result{};
+    std::thread loop([&] { result = compare_files(reader_a, reader_b, 16, 0); });
+    std::string first;
+    pollfd ready{out[0], POLLIN, 0};
+    char byte = 0;
+    // The guard only ends a hang: the line is due long before it, however slow the machine.
+    while (first.find('\n') == std::string::npos && poll(&ready, 1, 120000) == 1 &&
+           read(out[0], &byte, 1) == 1) {
+        first += byte;
+    }
+    write_fd(a[1], original.data() + 32, 16);
+    write_fd(b[1], patched.data() + 32, 16);
+    for (const int fd : {a[1], b[1]}) {
+        close(fd);
+    }
+    loop.join();
+    output_redirect(STDOUT_FILENO);
+    close(out[1]);
+    std::string rest;
+    for (ssize_t n; (n = read(out[0], &byte, 1)) > 0;) {
+        rest += byte;
+    }
+    for (const int fd : {a[0], b[0], out[0]}) {
+        close(fd);
+    }
+    EXPECT_EQ(first, "00000003: 03 AA\n");
+    EXPECT_EQ(rest, "00000028: 28 BB\n");
+    EXPECT_EQ(result, CompareResult::done);
 }
 
 void ignore_signal(int /*unused*/) {}

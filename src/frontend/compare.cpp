@@ -59,6 +59,17 @@ std::uint32_t report_whole_blocks(std::uint32_t address, const unsigned char* a,
     return address;
 }
 
+// Reads until want bytes of r are buffered, as reader_fill does. A read may wait for input
+// (a pipe, a terminal), so the report's finished lines are written out before one: each line
+// is seen as soon as the block after it has been compared. Dense reports still go out in full
+// buffers, since a read-ahead's worth of dense input makes more report than the buffer holds.
+long fill(Reader& r, std::size_t want) {
+    if (reader_available(r) < want) {
+        (void)output_flush();  // a failure ends the block loop
+    }
+    return reader_fill(r, want);
+}
+
 }  // namespace
 
 CompareResult compare_files(Reader& original, Reader& patched, std::int32_t line_width,
@@ -68,12 +79,12 @@ CompareResult compare_files(Reader& original, Reader& patched, std::int32_t line
     CompareResult result = CompareResult::done;
     while (!output_failed()) {
         // The patched file is read only once the original has given something for this block.
-        const long got_original = reader_fill(original, width);
+        const long got_original = fill(original, width);
         if (got_original <= 0) {
             result = got_original < 0 ? CompareResult::original_unreadable : result;
             break;
         }
-        const long got_patched = reader_fill(patched, width);
+        const long got_patched = fill(patched, width);
         if (got_patched <= 0) {
             result = got_patched < 0 ? CompareResult::patched_unreadable : result;
             break;

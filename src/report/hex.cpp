@@ -1,36 +1,65 @@
 #include "hex.h"
 
-#include <array>
+#include <bit>
 #include <cstring>
 
 namespace {
 
-// The two digits of every byte value, side by side: "000102...FEFF".
-constexpr std::array<char, 512> make_pairs() {
-    constexpr char digits[] = "0123456789ABCDEF";
-    std::array<char, 512> pairs{};
-    for (std::size_t b = 0; b < 256; ++b) {
-        pairs[2 * b] = digits[b >> 4];
-        pairs[2 * b + 1] = digits[b & 15];
-    }
-    return pairs;
+// Sixteen bytes as one value, which the compiler keeps in a vector register where the machine
+// has one (SSE2, NEON, WebAssembly SIMD) and otherwise works through as plain bytes. Its
+// elements are in memory order on every machine, so big-endian ones give the same text.
+using Bytes16 = unsigned char __attribute__((vector_size(16)));
+
+// Each byte of nibbles (0 to 15) as its upper-case hex digit: '0' + n, and 7 more from 10 on,
+// where 'A' follows '9' in ASCII after seven other characters.
+Bytes16 digits_of(Bytes16 nibbles) {
+    // A true comparison sets every bit of its byte; 7 of them are kept.
+    const Bytes16 letter = reinterpret_cast<Bytes16>(nibbles > 9) & 7;
+    return nibbles + '0' + letter;
 }
 
-constexpr std::array<char, 512> HEX_PAIRS = make_pairs();
+// Writes the 32 digits of the 16 bytes of in, two per byte, the high digit first.
+void format_sixteen(char* out, Bytes16 in) {
+    const Bytes16 high = digits_of(in >> 4);
+    const Bytes16 low = digits_of(in & 15);
+    const Bytes16 first = __builtin_shufflevector(high, low, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20,
+                                                  5, 21, 6, 22, 7, 23);
+    const Bytes16 second = __builtin_shufflevector(high, low, 8, 24, 9, 25, 10, 26, 11, 27, 12,
+                                                   28, 13, 29, 14, 30, 15, 31);
+    std::memcpy(out, &first, sizeof first);
+    std::memcpy(out + sizeof first, &second, sizeof second);
+}
 
 }  // namespace
 
 char* format_address(char* out, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        std::memcpy(out, &HEX_PAIRS[std::size_t{2} * ((value >> shift) & 0xFFu)], 2);
-        out += 2;
+    // The four bytes of value in memory, the most significant first, then twelve zero bytes.
+    if constexpr (std::endian::native == std::endian::little) {
+        value = (value >> 24) | ((value >> 8) & 0xFF00u) | ((value & 0xFF00u) << 8) | (value << 24);
     }
-    return out;
+    Bytes16 bytes{};
+    std::memcpy(&bytes, &value, sizeof value);
+    char digits[2 * sizeof(Bytes16)];
+    format_sixteen(digits, bytes);
+    std::memcpy(out, digits, 8);
+    return out + 8;
 }
 
 char* format_bytes(char* out, const unsigned char* bytes, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        std::memcpy(out + 2 * i, &HEX_PAIRS[2 * std::size_t{bytes[i]}], 2);
+    std::size_t done = 0;
+    for (; count - done >= sizeof(Bytes16); done += sizeof(Bytes16)) {
+        Bytes16 in;
+        std::memcpy(&in, bytes + done, sizeof in);
+        format_sixteen(out + 2 * done, in);
+    }
+    if (done < count) {
+        // The last few bytes are formatted as a whole vector of their own; only their
+        // digits are kept.
+        Bytes16 in{};
+        char digits[2 * sizeof(Bytes16)];
+        std::memcpy(&in, bytes + done, count - done);
+        format_sixteen(digits, in);
+        std::memcpy(out + 2 * done, digits, 2 * (count - done));
     }
     return out + 2 * count;
 }
