@@ -194,8 +194,9 @@ undated() {
     undated=$1 expected=$2
     shift 2
     # shellcheck disable=SC2016 # expanded by the inner shell
-    if said=$(env -u SOURCE_DATE_EPOCH "$@" /bin/sh -c '. "$1/packaging/common.sh" "$1" "$2" 0' \
-        sh "$undated" "$scratch/undated" 2>&1); then
+    if said=$(env -u SOURCE_DATE_EPOCH "$@" /bin/sh -c \
+        'set -- "$1" "$2" 0 && . "$1/packaging/common.sh"' sh "$undated" "$scratch/undated" 2>&1)
+    then
         fail "the packaging scripts dated the release files of $undated without git"
     fi
     case $said in
