@@ -2,15 +2,16 @@
 # Builds bvex and runs every test: the release notes of the project's version (CHANGELOG.md)
 # and the script that cuts them out; the suite; the suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer; the suite built with clang and libc++ (Debian: clang,
-# libc++-dev, libc++abi-dev); the forge's workflows parsed and their shell steps linted
-# (Debian: python3-yaml, shellcheck); each fuzz target for a bounded time (needs clang and its
-# fuzzer runtime, Debian: clang, libclang-rt-14-dev); the suite of the Windows build under
-# Wine (Debian: g++-mingw-w64-x86-64-posix, wine64, wine, googletest); the suite of the
-# arm64, armhf and s390x builds under qemu-user (Debian: g++-aarch64-linux-gnu,
-# g++-arm-linux-gnueabihf, g++-s390x-linux-gnu, qemu-user); and the release files, built,
-# installed and checked as users meet them (packaging/check.sh: root or sudo, Debian:
-# build-essential, debhelper, lintian, zip, unzip, file, man-db, git, checksec, groff-base,
-# and libc6:arm64, libc6:armhf and libgcc-s1:armhf for the ARM packages' dependencies).
+# libc++-dev, libc++abi-dev); the forge's workflows parsed, their pins and permissions
+# checked and their shell steps linted (Debian: python3-yaml, shellcheck); each fuzz target
+# for a bounded time (needs clang and its fuzzer runtime, Debian: clang,
+# libclang-rt-14-dev); the suite of the Windows build under Wine (Debian:
+# g++-mingw-w64-x86-64-posix, wine64, wine, googletest); the suite of the arm64, armhf and
+# s390x builds under qemu-user (Debian: g++-aarch64-linux-gnu, g++-arm-linux-gnueabihf,
+# g++-s390x-linux-gnu, qemu-user); and the release files, built, installed and checked as
+# users meet them (packaging/check.sh: root or sudo, Debian: debhelper, lintian, zip, unzip,
+# file, man-db, git, checksec, groff-base, and libc6:arm64, libc6:armhf and libgcc-s1:armhf
+# for the ARM packages' dependencies).
 # A stage whose tools are missing is skipped with a message naming them, except in CI
 # (CI=true), where every stage must run.
 set -euo pipefail
@@ -163,7 +164,7 @@ if absent=$(missing dpkg-buildpackage dh lintian zip unzip file man git checksec
     arm-linux-gnueabihf-g++ qemu-aarch64 qemu-arm); then
     release+=("not found: $absent")
 fi
-if absent=$(unpackaged build-essential libc6:arm64 libc6:armhf libgcc-s1:armhf); then
+if absent=$(unpackaged libc6:arm64 libc6:armhf libgcc-s1:armhf); then
     release+=("packages not installed: $absent")
 fi
 if [[ $(id -u) != 0 ]] && ! command -v sudo >/dev/null 2>&1; then
