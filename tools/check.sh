@@ -20,7 +20,7 @@ cd "$(dirname "$0")/.."
 # The Debian package of each program a stage needs, for the skip messages.
 declare -A package=(
     [clang++]=clang [shellcheck]=shellcheck [x86_64-w64-mingw32-g++-posix]=g++-mingw-w64-x86-64-posix
-    [wine]=wine [wineserver]=wine [aarch64-linux-gnu-g++]=g++-aarch64-linux-gnu
+    [wine]='wine64, wine' [wineserver]=wine [aarch64-linux-gnu-g++]=g++-aarch64-linux-gnu
     [arm-linux-gnueabihf-g++]=g++-arm-linux-gnueabihf [s390x-linux-gnu-g++]=g++-s390x-linux-gnu
     [qemu-aarch64]=qemu-user [qemu-arm]=qemu-user [qemu-s390x]=qemu-user
     [dpkg-buildpackage]=dpkg-dev [dh]=debhelper [lintian]=lintian [zip]=zip [unzip]=unzip
