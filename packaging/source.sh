@@ -8,6 +8,11 @@
 . "$(dirname "$0")/common.sh"
 
 name=bvex-$version
+if ! command -v git >/dev/null 2>&1; then
+    echo "packaging: git not found (Debian: git): $name.tar.gz is made with git archive," \
+        "and left out here" >&2
+    exit 0
+fi
 if ! checkout; then
     echo "packaging: $src is not a git checkout: $name.tar.gz is made from one with git" \
         "archive, and left out here" >&2
