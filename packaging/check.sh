@@ -6,9 +6,12 @@
 # it removes cleanly; the ARM Debian packages (not installed here) are built for their
 # machine, with the same files and computed dependencies; each tarball's bvex is static and
 # runs the sample pair, the ARM ones under qemu-user; the zip holds what it should, and its
-# bvex.exe runs the sample pair under Wine. Last, two clean clones of HEAD, at other paths
-# and with another umask and time zone, must build the same files byte for byte. Installs
-# with dpkg, so it runs as root (or through sudo).
+# bvex.exe runs the sample pair under Wine; the source tarball, unpacked where no git
+# repository is around it, builds, passes the suite and runs the sample pair, and without
+# git the packaging scripts say what they miss. Then two clean clones of HEAD, at other
+# paths and with another umask and time zone, must build the same files byte for byte, and
+# so must the source tarball given the commit's time (all but itself). Installs with dpkg,
+# so it runs as root (or through sudo).
 set -eu
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -42,10 +45,11 @@ cat >"$scratch/expected" <<'EOF'
 00008125: 7D5A C3CC
 EOF
 sed 's/$/\r/' "$scratch/expected" >"$scratch/expected.crlf"
-sample() { # sample EXPECTED BVEX...: the command prints the sample pair's report and succeeds
+pair=$root/examples
+sample() { # sample EXPECTED BVEX...: the command prints the report of the sample pair in $pair
     expected=$1
     shift
-    "$@" "$root/examples/original.bin" "$root/examples/patched.bin" 8000 >"$scratch/out" ||
+    "$@" "$pair/original.bin" "$pair/patched.bin" 8000 >"$scratch/out" ||
         fail "$* failed on the sample pair"
     cmp -s "$scratch/out" "$expected" || {
         diff "$expected" "$scratch/out" >&2 || true
@@ -59,9 +63,10 @@ dist=build/package/dist
 deb=bvex_${version}_amd64.deb
 zip=bvex-$version-windows-x86_64.zip
 tarball=bvex-$version-linux
+source=bvex-$version.tar.gz
 [ "$(ls "$dist")" = "$(printf '%s\n' SHA256SUMS "$deb" "bvex_${version}_arm64.deb" \
     "bvex_${version}_armhf.deb" "$tarball-aarch64.tar.gz" "$tarball-armv7.tar.gz" \
-    "$tarball-x86_64.tar.gz" "$zip" | sort)" ] ||
+    "$tarball-x86_64.tar.gz" "$zip" "$source" | sort)" ] ||
     fail "$dist holds other files: $(echo "$dist"/*)"
 
 echo "== SHA256SUMS"
@@ -172,6 +177,43 @@ for name in LICENSE README.md; do
     cmp -s "$scratch/zip/$name" "$name" || fail "the zip's $name differs from the sources"
 done
 
+echo "== $source"
+# Unpacked in the scratch folder, above which git does not look for a repository: what the
+# build and the suite need is in it, and none of it needs git.
+tree=$scratch/source/bvex-$version
+mkdir "$scratch/source"
+tar -xzf "$dist/$source" -C "$scratch/source"
+[ ! -e "$tree/.git" ] || fail "$source holds a git repository"
+export GIT_CEILING_DIRECTORIES="$scratch"
+(cd "$tree" && cmake --workflow --preset check) ||
+    fail "the sources in $source do not build, or do not pass the suite"
+pair=$tree/examples
+sample "$scratch/expected" "$tree/build/check/bvex"
+# undated TREE EXPECTED [VARIABLE=VALUE...]: the packaging scripts, run for TREE without
+# SOURCE_DATE_EPOCH (and with the variables given), cannot date the release files: they
+# stop and say EXPECTED, and that SOURCE_DATE_EPOCH can be set instead.
+undated() {
+    undated=$1 expected=$2
+    shift 2
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    if said=$(env -u SOURCE_DATE_EPOCH "$@" /bin/sh -c \
+        'set -- "$1" "$2" 0 && . "$1/packaging/common.sh"' sh "$undated" "$scratch/undated" 2>&1)
+    then
+        fail "the packaging scripts dated the release files of $undated without git"
+    fi
+    case $said in
+        *"$expected"*SOURCE_DATE_EPOCH*) ;;
+        *) fail "the packaging scripts, for $undated, said: $said" ;;
+    esac
+}
+undated "$tree" "git not found" PATH=/nonexistent
+# Inside another repository, whose last commit is not the one the sources are from.
+git init -q "$scratch/outer"
+git -C "$scratch/outer" -c user.name=bvex -c user.email=bvex@example.org \
+    commit -q --allow-empty -m "another project"
+tar -xzf "$dist/$source" -C "$scratch/outer"
+undated "$scratch/outer/bvex-$version" "is not a git checkout"
+
 echo "== two clean clones of HEAD build the same files"
 git clone -q "$root" "$scratch/one"
 git clone -q "$root" "$scratch/the/other/clone"
@@ -184,4 +226,20 @@ for path in "$dist"/*; do
         fail "$name differs between two builds of the same commit"
 done
 [ "$(ls "$scratch/one/$dist")" = "$(ls "$dist")" ] || fail "the clones made other files"
+
+echo "== $source builds the same files, given the commit's time"
+(cd "$tree" && SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct) \
+    cmake --workflow --preset package >/dev/null)
+[ "$(ls "$tree/$dist")" = "$(ls --ignore="$source" "$dist")" ] ||
+    fail "the sources in $source made other files: $(ls "$tree/$dist")"
+for path in "$tree/$dist"/*; do
+    name=${path##*/}
+    expected=$scratch/one/$dist/$name
+    if [ "$name" = SHA256SUMS ]; then
+        grep -v " $source\$" "$expected" >"$scratch/SHA256SUMS"
+        expected=$scratch/SHA256SUMS
+    fi
+    cmp "$path" "$expected" ||
+        fail "$name built from $source differs from the one built from the commit"
+done
 echo "packaging check: all release files are good and reproducible"

@@ -21,5 +21,5 @@ rm -rf "$work"
 # the preset package-TARGET.
 (cd "$src" && cmake --preset "package-$target" -B "$work" >/dev/null)
 cmake --build "$work" -j 2
-sh "$src/packaging/tarball.sh" "$src" "$build" "$version" "$arch" "$work/bvex"
+sh "$src/packaging/tarball.sh" "$src" "$build" "$version" "linux-$arch" "$work/bvex"
 sh "$src/packaging/deb.sh" "$src" "$build" "$version" "$target"

@@ -1,25 +1,58 @@
 #!/usr/bin/env bash
-# Builds bvex and runs every test: the suite; the suite again under AddressSanitizer and
+# Builds bvex and runs every test: the release notes of the project's version (CHANGELOG.md)
+# and the script that cuts them out; the suite; the suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer; the suite built with clang and libc++ (Debian: clang,
-# libc++-dev, libc++abi-dev); the forge's CI workflow parsed and its shell steps linted
-# (Debian: python3-yaml, shellcheck); each fuzz target for a bounded time (needs clang and its
-# fuzzer runtime, Debian: clang, libclang-rt-14-dev); the suite of the Windows build under
-# Wine (Debian: g++-mingw-w64-x86-64-posix, wine64, wine, googletest); the suite of the
-# arm64, armhf and s390x builds under qemu-user (Debian: g++-aarch64-linux-gnu,
-# g++-arm-linux-gnueabihf, g++-s390x-linux-gnu, qemu-user); and the release files, built,
-# installed and checked as users meet them (packaging/check.sh: root or sudo, Debian:
-# debhelper, lintian, zip, unzip, file, man-db, git, checksec, and libc6:arm64, libc6:armhf and
-# libgcc-s1:armhf for the ARM packages' dependencies).
-# A stage whose tools are missing is skipped with a message, except in CI (CI=true), where
-# every stage must run.
+# libc++-dev, libc++abi-dev); the forge's workflows parsed, their pins and permissions
+# checked and their shell steps linted (Debian: python3-yaml, shellcheck); each fuzz target
+# for a bounded time (needs clang and its fuzzer runtime, Debian: clang,
+# libclang-rt-14-dev); the suite of the Windows build under Wine (Debian:
+# g++-mingw-w64-x86-64-posix, wine64, wine, googletest); the suite of the arm64, armhf and
+# s390x builds under qemu-user (Debian: g++-aarch64-linux-gnu, g++-arm-linux-gnueabihf,
+# g++-s390x-linux-gnu, qemu-user); and the release files, built, installed and checked as
+# users meet them (packaging/check.sh: root or sudo, Debian: debhelper, lintian, zip, unzip,
+# file, man-db, git, checksec, groff-base, and libc6:arm64, libc6:armhf and libgcc-s1:armhf
+# for the ARM packages' dependencies).
+# A stage whose tools are missing is skipped with a message naming them, except in CI
+# (CI=true), where every stage must run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-have() {
-    local tool
-    for tool; do
-        command -v "$tool" >/dev/null 2>&1 || return 1
+# The Debian package of each program a stage needs, for the skip messages.
+declare -A package=(
+    [clang++]=clang [shellcheck]=shellcheck [x86_64-w64-mingw32-g++-posix]=g++-mingw-w64-x86-64-posix
+    [wine]='wine64, wine' [wineserver]=wine [aarch64-linux-gnu-g++]=g++-aarch64-linux-gnu
+    [arm-linux-gnueabihf-g++]=g++-arm-linux-gnueabihf [s390x-linux-gnu-g++]=g++-s390x-linux-gnu
+    [qemu-aarch64]=qemu-user [qemu-arm]=qemu-user [qemu-s390x]=qemu-user
+    [dpkg-buildpackage]=dpkg-dev [dh]=debhelper [lintian]=lintian [zip]=zip [unzip]=unzip
+    [file]=file [man]=man-db [git]=git [checksec]=checksec [groff]=groff-base
+)
+# join SEPARATOR ITEM...: prints the items with the separator between them.
+join() {
+    local separator=$1 joined=$2 item
+    shift 2
+    for item; do joined+=$separator$item; done
+    echo "$joined"
+}
+# missing PROGRAM...: prints those of the programs that are not on the path, each with its
+# Debian package, and fails when none is missing.
+missing() {
+    local program absent=()
+    for program; do
+        command -v "$program" >/dev/null 2>&1 ||
+            absent+=("$program${package[$program]:+ (Debian: ${package[$program]})}")
     done
+    ((${#absent[@]} > 0)) || return 1
+    join ', ' "${absent[@]}"
+}
+# unpackaged PACKAGE...: the same for Debian packages that are not installed.
+unpackaged() {
+    local name absent=()
+    for name; do
+        dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q "install ok installed" ||
+            absent+=("$name")
+    done
+    ((${#absent[@]} > 0)) || return 1
+    join ', ' "${absent[@]}"
 }
 skip() {
     if [[ ${CI:-} == true ]]; then
@@ -29,46 +62,116 @@ skip() {
     echo "check: $1 skipped: $2"
 }
 
+# The release notes: CHANGELOG.md has a dated entry for the version in CMakeLists.txt, and
+# tools/release_notes.sh cuts out that entry and nothing else: on a changelog of its own
+# (the entry under the right heading, not one whose version starts alike, blank lines
+# around it trimmed, not the next entry nor the link definitions; none for a version
+# without an entry, an undated one or an empty one), then on the real one.
+version=$(tools/release_version.sh)
+changelog=$(mktemp)
+trap 'rm -f "$changelog"' EXIT
+cat >"$changelog" <<'END'
+# Changelog
+
+## [Unreleased]
+
+- next
+
+## [1.0.10] - 2027-02-01
+- ten
+
+## [1.0.0] - 2026-12-07
+
+### Added
+
+- one
+
+- two
+
+
+## [0.9.0] - 2026-06-01
+
+- old
+
+## [0.8.0] - 2026-01-01
+
+[1.0.0]: https://example.org/v1.0.0
+END
+notes() { # notes VERSION EXPECTED: the notes cut out for VERSION, or "fails"
+    local got
+    got=$(tools/release_notes.sh "$1" "$changelog" 2>/dev/null) || got=fails
+    [[ $got == "$2" ]] || {
+        echo "check: release notes for $1 are wrong:"$'\n'"$got" >&2
+        exit 1
+    }
+}
+notes 1.0.0 $'### Added\n\n- one\n\n- two'
+notes 1.0.10 '- ten'
+notes 0.9.0 '- old'
+for absent in 1.0.1 1.0 1x0x0 Unreleased 0.8.0; do notes "$absent" fails; done
+heading=$(grep -m1 -F "## [$version] - " CHANGELOG.md)
+entry=$(tools/release_notes.sh "$version")
+[[ $(<CHANGELOG.md) == *"$heading"$'\n\n'"$entry"* && $entry != *$'\n## '* ]] || {
+    echo "check: the release notes for $version are not its entry in CHANGELOG.md" >&2
+    exit 1
+}
+
 cmake --workflow --preset check
 cmake --workflow --preset asan
 # The suite built with clang and libc++, as on macOS and the BSDs (Debian: clang, libc++-dev,
 # libc++abi-dev).
-if have clang++ && printf '#include <string>\nint main() {}\n' |
+if absent=$(missing clang++); then
+    skip "libc++ suite" "not found: $absent"
+elif ! printf '#include <string>\nint main() {}\n' |
     clang++ -stdlib=libc++ -x c++ - -o /dev/null 2>/dev/null; then
+    skip "libc++ suite" "clang++ cannot build with libc++ (Debian: libc++-dev, libc++abi-dev)"
+else
     cmake --workflow --preset libcxx
-else
-    skip "libc++ suite" "clang++ with libc++ not found"
 fi
-# The forge's workflow, as far as it can be checked here (Debian: python3-yaml, shellcheck).
-if have shellcheck && /usr/bin/python3 -c 'import yaml' 2>/dev/null; then
+# The forge's workflows, as far as they can be checked here (Debian: python3-yaml, shellcheck).
+if absent=$(missing shellcheck); then
+    skip "workflow check" "not found: $absent"
+elif ! /usr/bin/python3 -c 'import yaml' 2>/dev/null; then
+    skip "workflow check" "/usr/bin/python3 cannot import yaml (Debian: python3-yaml)"
+else
     /usr/bin/python3 tools/check_workflows.py
-else
-    skip "workflow check" "shellcheck or Python's yaml module not found"
 fi
-if have clang++; then
+if absent=$(missing clang++); then
+    skip "fuzz targets" "not found: $absent"
+else
     cmake --workflow --preset fuzz
-else
-    skip "fuzz targets" "clang++ not found"
 fi
-if have x86_64-w64-mingw32-g++-posix wine wineserver; then
-    cmake --workflow --preset windows
+if absent=$(missing x86_64-w64-mingw32-g++-posix wine wineserver); then
+    skip "Windows suite" "not found: $absent"
 else
-    skip "Windows suite" "the MinGW-w64 cross compiler or Wine not found"
+    cmake --workflow --preset windows
 fi
 # The suite of each other Linux machine: its preset, cross compiler and emulator.
 for target in "linux-arm64 aarch64-linux-gnu-g++ qemu-aarch64" \
     "linux-armhf arm-linux-gnueabihf-g++ qemu-arm" "linux-s390x s390x-linux-gnu-g++ qemu-s390x"; do
     read -r preset compiler emulator <<<"$target"
-    if have "$compiler" "$emulator"; then
-        cmake --workflow --preset "$preset"
+    if absent=$(missing "$compiler" "$emulator"); then
+        skip "$preset suite" "not found: $absent"
     else
-        skip "$preset suite" "$compiler or $emulator not found"
+        cmake --workflow --preset "$preset"
     fi
 done
-if have dpkg-buildpackage dh lintian zip unzip file man git checksec x86_64-w64-mingw32-g++-posix \
-    wine aarch64-linux-gnu-g++ arm-linux-gnueabihf-g++ qemu-aarch64 qemu-arm &&
-    { [[ $(id -u) == 0 ]] || have sudo; }; then
-    packaging/check.sh
+# The release files: the packaging tools, the cross compilers and emulators, Wine, the
+# ARM C libraries, and root rights (or sudo) to install the package.
+release=()
+if absent=$(missing dpkg-buildpackage dh lintian zip unzip file man git checksec groff \
+    x86_64-w64-mingw32-g++-posix wine wineserver aarch64-linux-gnu-g++ \
+    arm-linux-gnueabihf-g++ qemu-aarch64 qemu-arm); then
+    release+=("not found: $absent")
+fi
+if absent=$(unpackaged libc6:arm64 libc6:armhf libgcc-s1:armhf); then
+    release+=("packages not installed: $absent")
+fi
+if [[ $(id -u) != 0 ]] && ! command -v sudo >/dev/null 2>&1; then
+    release+=("not root, and sudo not found (Debian: sudo)")
+fi
+if ((${#release[@]} > 0)); then
+    skip "release files check" "$(join '; ' "${release[@]}")"
 else
-    skip "release files check" "packaging tools, Wine or root rights missing"
+    packaging/check.sh
 fi
