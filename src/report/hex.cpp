@@ -22,10 +22,10 @@ Bytes16 digits_of(Bytes16 nibbles) {
 void format_sixteen(char* out, Bytes16 in) {
     const Bytes16 high = digits_of(in >> 4);
     const Bytes16 low = digits_of(in & 15);
-    const Bytes16 first = __builtin_shufflevector(high, low, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20,
-                                                  5, 21, 6, 22, 7, 23);
-    const Bytes16 second = __builtin_shufflevector(high, low, 8, 24, 9, 25, 10, 26, 11, 27, 12,
-                                                   28, 13, 29, 14, 30, 15, 31);
+    const Bytes16 first =
+        __builtin_shufflevector(high, low, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+    const Bytes16 second = __builtin_shufflevector(high, low, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28,
+                                                   13, 29, 14, 30, 15, 31);
     std::memcpy(out, &first, sizeof first);
     std::memcpy(out + sizeof first, &second, sizeof second);
 }
