@@ -11,17 +11,20 @@ struct Output {
     int fd;
     bool failed;
     std::size_t used;
-    char buffer[OUTPUT_BUFFER_BYTES];
 };
 
 // Standard output's descriptor, on every platform.
 constexpr int STANDARD_OUTPUT = 1;
 
-Output out = {STANDARD_OUTPUT, false, 0, {}};
+Output out = {STANDARD_OUTPUT, false, 0};
+
+// Kept apart from out, which starts non-zero, so that the program file holds no 64 KiB of
+// zeros for it.
+char buffer[OUTPUT_BUFFER_BYTES];
 
 // Writes out the buffer; on the first failure remembers it and drops the text.
 void write_out() {
-    if (!out.failed && out.used > 0 && !output_write(out.fd, out.buffer, out.used)) {
+    if (!out.failed && out.used > 0 && !output_write(out.fd, buffer, out.used)) {
         out.failed = true;
     }
     out.used = 0;
@@ -38,7 +41,7 @@ char* output_space(std::size_t n) {
     if (OUTPUT_BUFFER_BYTES - out.used < n) {
         write_out();
     }
-    return out.buffer + out.used;
+    return buffer + out.used;
 }
 
 void output_commit(std::size_t n) { out.used += n; }
