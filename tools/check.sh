@@ -6,7 +6,9 @@
 # fuzzer runtime, Debian: clang, libclang-rt-14-dev); the suite of the Windows build under
 # Wine (Debian: g++-mingw-w64-x86-64-posix, wine64, wine, googletest); the suite of the
 # arm64, armhf and s390x builds under qemu-user (Debian: g++-aarch64-linux-gnu,
-# g++-arm-linux-gnueabihf, g++-s390x-linux-gnu, qemu-user); and the release files, built,
+# g++-arm-linux-gnueabihf, g++-s390x-linux-gnu, qemu-user); bvex.wasm, the WASI build, with
+# its command-line tests under Node (Debian: clang, wasi-libc, libc++-14-dev-wasm32,
+# libc++abi-14-dev-wasm32, libclang-rt-14-dev-wasm32, nodejs); and the release files, built,
 # installed and checked as users meet them (packaging/check.sh: root or sudo, Debian:
 # debhelper, lintian, zip, unzip, file, man-db, git, checksec, and libc6:arm64, libc6:armhf and
 # libgcc-s1:armhf for the ARM packages' dependencies).
@@ -65,6 +67,13 @@ for target in "linux-arm64 aarch64-linux-gnu-g++ qemu-aarch64" \
         skip "$preset suite" "$compiler or $emulator not found"
     fi
 done
+# bvex.wasm: clang must find wasi-libc and libc++ for wasm32, and Node runs the tests.
+if have clang++ node && printf '#include <string>\nint main() {}\n' |
+    clang++ --target=wasm32-wasi -x c++ - -o /dev/null 2>/dev/null; then
+    cmake --workflow --preset wasi
+else
+    skip "WASI suite" "clang++ for wasm32-wasi (wasi-libc, libc++ and its runtime for wasm32) or node not found"
+fi
 if have dpkg-buildpackage dh lintian zip unzip file man git checksec x86_64-w64-mingw32-g++-posix \
     wine aarch64-linux-gnu-g++ arm-linux-gnueabihf-g++ qemu-aarch64 qemu-arm &&
     { [[ $(id -u) == 0 ]] || have sudo; }; then

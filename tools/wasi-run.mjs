@@ -6,8 +6,8 @@
 // The module sees this machine's root as "/" and the current folder in $PWD, which bvex
 // changes to, so relative and absolute file names both mean what they mean natively. It
 // writes straight to this process's standard output and error (nothing is held back), and its
-// exit status is this process's. The runner itself prints nothing: Node's warning that WASI
-// is experimental is dropped.
+// exit status is this process's. The runner itself prints nothing (Node's warning that WASI
+// is experimental is dropped) unless the module cannot be read, which ends it with status 2.
 import { readFile } from "node:fs/promises";
 
 const [wasmPath, ...args] = process.argv.slice(2);
@@ -36,6 +36,12 @@ const wasi = new WASI({
     stderr: 2,
     returnOnExit: true,
 });
-const module = await WebAssembly.compile(await readFile(wasmPath));
-const instance = await WebAssembly.instantiate(module, wasi.getImportObject());
+let module;
+try {
+    module = await WebAssembly.compile(await readFile(wasmPath));
+} catch (error) {
+    process.stderr.write(`wasi-run.mjs: ${wasmPath}: ${error.message}\n`);
+    process.exit(2);
+}
+const instance = await WebAssembly.instantiate(module, { wasi_snapshot_preview1: wasi.wasiImport });
 process.exitCode = wasi.start(instance);

@@ -7,7 +7,7 @@ set(CMAKE_STATIC_LIBRARY_PREFIX lib)
 set(CMAKE_STATIC_LIBRARY_SUFFIX .a)
 set_property(GLOBAL PROPERTY TARGET_SUPPORTS_SHARED_LIBS FALSE)
 
-# clang runs binaryen's wasm-opt after an optimised link when it finds one on the PATH, without
-# the features bvex is compiled with (SIMD), and fails. The link optimises nothing itself, so
-# the last optimisation option it sees is -O0: the objects are optimised already.
+# clang 14 runs binaryen's wasm-opt after an optimised link when it finds one on the PATH, and
+# with bvex's SIMD code that step fails. The objects are optimised already and the link itself
+# optimises nothing, so the last optimisation option the link sees is -O0, which skips it.
 set(CMAKE_CXX_LINK_FLAGS -O0)
