@@ -16,6 +16,11 @@
 option(BVEX_HARDEN "Build with the protections of a release (needs optimisation)" OFF)
 option(BVEX_STATIC "Link bvex static, as a static PIE where possible (Linux)" OFF)
 
+if(BVEX_HARDEN AND WASI)
+    message(FATAL_ERROR "BVEX_HARDEN does not apply to WASI: wasi-libc has no stack protector "
+                        "runtime, and a WebAssembly module can neither run its data as code nor "
+                        "reach memory beyond its own")
+endif()
 if(BVEX_HARDEN)
     if(NOT CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$")
         message(FATAL_ERROR "BVEX_HARDEN needs an optimised build (CMAKE_BUILD_TYPE Release, "

@@ -84,11 +84,21 @@ TEST(Cli, UnwritableOutputIsAnError) {
         {Stdout::closed, {"a", "same"}, "", 0},
         {Stdout::read_only, {"a", "same"}, "", 0},
     };
+    std::string left_out;
     for (const auto& c : cases) {
-        const Outcome o = run_bvex(c.args, samples(), c.mode);
         const int mode = static_cast<int>(c.mode);
+        if (BVEX_IS_WASI && c.mode == Stdout::closed) {
+            left_out += " " + std::to_string(mode) + "/" + c.args[1];
+            continue;
+        }
+        const Outcome o = run_bvex(c.args, samples(), c.mode);
         EXPECT_EQ(o.err, native_lines(c.err)) << "output mode " << mode << ", " << c.args[1];
         EXPECT_EQ(o.status, c.status) << "output mode " << mode << ", " << c.args[1];
+    }
+    if (!left_out.empty()) {
+        GTEST_SKIP() << "cases left out under WASI, where Node opens /dev/null as a standard "
+                        "output that is closed, so that bvex has one (output mode/file):"
+                     << left_out;
     }
 }
 

@@ -104,6 +104,10 @@ TEST(CompareFiles, ProgramReadsOnePipeNamedTwiceBlockByBlockInTurn) {
     if (access("/dev/stdout", F_OK) != 0) {
         GTEST_SKIP() << "no /dev/stdin here";
     }
+    if (BVEX_IS_WASI) {
+        // Node follows the links /dev/stdin -> /proc/self/fd/0 -> "pipe:[N]" itself, as names.
+        GTEST_SKIP() << "Node's WASI cannot open /dev/stdin when it is a pipe";
+    }
     ASSERT_EQ(pipe(p), 0);
     fcntl(p[1], F_SETFD, FD_CLOEXEC);  // the program sees the end of the feed, not a pipe kept open
     std::thread feed = trickle(p[1], piped, 3);

@@ -80,13 +80,18 @@ Compared compare_fds(int original_fd, int patched_fd, std::int32_t width, std::u
 // cannot be touched, so that reading or writing past its end stops the test at once.
 unsigned char* guarded_buffer(std::size_t which, std::size_t capacity);
 
+// True when the bvex program that run_bvex starts is a wasi build's bvex.wasm, run under Node
+// by tools/wasi-run.mjs (the build defines BVEX_WASI).
+inline constexpr bool BVEX_IS_WASI = BVEX_WASI != 0;
+
 // Where the program's standard output goes in run_bvex.
 enum class Stdout {
     capture,
-    dev_full,     // POSIX only: a device whose every write fails
-    closed,       // no standard output at all
-    broken_pipe,  // a pipe whose reader has closed its end
-    read_only,    // a file opened for reading only
+    dev_full,                     // POSIX only: a device whose every write fails
+    closed,                       // no standard output at all
+    broken_pipe,                  // a pipe whose reader has closed its end
+    broken_pipe_sigpipe_ignored,  // POSIX only: the same, started with SIGPIPE ignored
+    read_only,                    // a file opened for reading only
 };
 
 struct Outcome {

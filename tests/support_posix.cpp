@@ -143,7 +143,7 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
         child_out = extra = open("/dev/full", O_WRONLY);
     } else if (mode == Stdout::read_only) {
         child_out = extra = open(BVEX_PATH, O_RDONLY);
-    } else if (mode == Stdout::broken_pipe) {
+    } else if (mode == Stdout::broken_pipe || mode == Stdout::broken_pipe_sigpipe_ignored) {
         int broken[2] = {-1, -1};
         EXPECT_EQ(pipe(broken), 0);
         close(broken[0]);
@@ -163,7 +163,7 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
         if (stdin_fd >= 0 && dup2(stdin_fd, STDIN_FILENO) < 0) {
             _exit(SETUP_FAILED + to_stdin);
         }
-        signal(SIGPIPE, SIG_DFL);
+        signal(SIGPIPE, mode == Stdout::broken_pipe_sigpipe_ignored ? SIG_IGN : SIG_DFL);
         alarm(240);  // kept across exec: a guard against a hang, not a measure of speed
         if (chdir(dir.c_str()) != 0) {
             _exit(SETUP_FAILED + to_dir);

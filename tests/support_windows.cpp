@@ -230,6 +230,8 @@ Outcome run_bvex(const std::vector<std::string>& args, const std::string& dir, S
         child_out = extra;
     } else if (mode == Stdout::dev_full) {
         ADD_FAILURE() << "no such device on Windows";
+    } else if (mode == Stdout::broken_pipe_sigpipe_ignored) {
+        ADD_FAILURE() << "no SIGPIPE on Windows";
     }
 
     STARTUPINFOW startup{};

@@ -8,7 +8,9 @@
 # libclang-rt-14-dev); the suite of the Windows build under Wine (Debian:
 # g++-mingw-w64-x86-64-posix, wine64, wine, googletest); the suite of the arm64, armhf and
 # s390x builds under qemu-user (Debian: g++-aarch64-linux-gnu, g++-arm-linux-gnueabihf,
-# g++-s390x-linux-gnu, qemu-user); and the release files, built, installed and checked as
+# g++-s390x-linux-gnu, qemu-user); bvex.wasm, the WASI build, with its command-line tests
+# under Node (Debian: clang, wasi-libc, libc++-14-dev-wasm32, libc++abi-14-dev-wasm32,
+# libclang-rt-14-dev-wasm32, nodejs); and the release files, built, installed and checked as
 # users meet them (packaging/check.sh: root or sudo, Debian: debhelper, lintian, zip, unzip,
 # file, man-db, git, checksec, groff-base, and libc6:arm64, libc6:armhf and libgcc-s1:armhf
 # for the ARM packages' dependencies).
@@ -22,7 +24,7 @@ declare -A package=(
     [clang++]=clang [shellcheck]=shellcheck [x86_64-w64-mingw32-g++-posix]=g++-mingw-w64-x86-64-posix
     [wine]='wine64, wine' [wineserver]=wine [aarch64-linux-gnu-g++]=g++-aarch64-linux-gnu
     [arm-linux-gnueabihf-g++]=g++-arm-linux-gnueabihf [s390x-linux-gnu-g++]=g++-s390x-linux-gnu
-    [qemu-aarch64]=qemu-user [qemu-arm]=qemu-user [qemu-s390x]=qemu-user
+    [node]=nodejs [qemu-aarch64]=qemu-user [qemu-arm]=qemu-user [qemu-s390x]=qemu-user
     [dpkg-buildpackage]=dpkg-dev [dh]=debhelper [lintian]=lintian [zip]=zip [unzip]=unzip
     [file]=file [man]=man-db [git]=git [checksec]=checksec [groff]=groff-base
 )
@@ -156,6 +158,17 @@ for target in "linux-arm64 aarch64-linux-gnu-g++ qemu-aarch64" \
         cmake --workflow --preset "$preset"
     fi
 done
+# bvex.wasm, the WASI build, with its command-line tests under Node: clang must build for
+# wasm32-wasi (Debian: clang, wasi-libc, libc++-14-dev-wasm32, libc++abi-14-dev-wasm32,
+# libclang-rt-14-dev-wasm32).
+if absent=$(missing clang++ node); then
+    skip "WASI suite" "not found: $absent"
+elif ! printf '#include <string>\nint main() {}\n' |
+    clang++ --target=wasm32-wasi -x c++ - -o /dev/null 2>/dev/null; then
+    skip "WASI suite" "clang++ cannot build for wasm32-wasi (Debian: wasi-libc, libc++-14-dev-wasm32, libc++abi-14-dev-wasm32, libclang-rt-14-dev-wasm32)"
+else
+    cmake --workflow --preset wasi
+fi
 # The release files: the packaging tools, the cross compilers and emulators, Wine, the
 # ARM C libraries, and root rights (or sudo) to install the package.
 release=()

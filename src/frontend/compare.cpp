@@ -1,8 +1,8 @@
 #include "compare.h"
 
 #include <algorithm>
-#include <cstring>
 
+#include "equal.h"
 #include "output.h"
 #include "report.h"
 
@@ -16,14 +16,14 @@ constexpr std::size_t EQUAL_STRETCH_BYTES = std::size_t{16} * 1024;
 std::size_t equal_run(const unsigned char* a, const unsigned char* b, std::size_t total,
                       std::size_t width, std::size_t stretch) {
     // Where differences are dense the very first block differs: say so at once.
-    if (std::memcmp(a, b, width) != 0) {
+    if (!bytes_equal(a, b, width)) {
         return 0;
     }
     std::size_t offset = width;
     while (offset < total) {
         const std::size_t n = std::min(stretch, total - offset);
-        if (std::memcmp(a + offset, b + offset, n) != 0) {
-            while (std::memcmp(a + offset, b + offset, width) == 0) {
+        if (!bytes_equal(a + offset, b + offset, n)) {
+            while (bytes_equal(a + offset, b + offset, width)) {
                 offset += width;
             }
             return offset;

@@ -6,5 +6,6 @@
 
 // Writes all size bytes of text to fd, each '\n' as the platform's line end (CR LF on
 // Windows); returns false when a write fails. When fd is a pipe whose reader has gone,
-// the process ends there with status 1 and no message (on POSIX through SIGPIPE).
+// the process ends there with no message: with status 1, or through SIGPIPE where that
+// signal keeps its default action (POSIX).
 bool output_write(int fd, const char* text, std::size_t size);

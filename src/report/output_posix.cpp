@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 #include <cerrno>
+#include <cstdlib>
 
 #include "output_platform.h"
 
@@ -13,6 +14,10 @@ bool output_write(int fd, const char* text, std::size_t size) {
             done += static_cast<std::size_t>(n);
         } else if (n < 0 && errno == EINTR) {
             continue;
+        } else if (n < 0 && errno == EPIPE) {
+            // The reader has gone, so nobody needs a message. SIGPIPE, in its default action,
+            // ends bvex before this; here it is ignored, or there is none (WASI).
+            std::_Exit(1);
         } else {
             return false;
         }
