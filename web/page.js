@@ -184,8 +184,9 @@ function finish(current, message) {
     showCounts(lines, differing);
     if (status === 0) {
         report = new Blob(current.parts, {type: 'text/plain'});
-        setStatus(`Done: compared ${size(compared)} in ${seconds.toFixed(1)} s${seconds > 0 ? `, ${speed(compared, seconds)}` : ''}. `
-            + `The report has ${count(lines, 'line', 'lines')}, ${count(differing, 'differing byte', 'differing bytes')} (${size(report.size)}).`, false);
+        const timing = seconds >= 1 ? ` in ${seconds.toFixed(1)} s, ${speed(compared, seconds)}` : '';
+        setStatus(`Done: compared ${size(compared)}${timing}. The report has ${count(lines, 'line', 'lines')}, `
+            + `${count(differing, 'differing byte', 'differing bytes')} (${size(report.size)}).`, false);
     } else {
         // bvex's own message, exactly as it wrote it on standard error.
         setStatus(stderr, false);

@@ -1,6 +1,6 @@
 // One run of bvex.wasm, in a worker of its own: the page posts the compiled module, the
 // command line and the files; the worker answers with messages of these types:
-//   start     {jspi, byob}: how the files are read
+//   start     {jspi}: whether the files are read through JSPI or synchronously
 //   progress  {compared, total, seconds}: several times a second
 //   report    {blob, rows, lines, differing}: the next part of the report, the first
 //             report lines for the view (up to MAX_ROWS in all), and the counts so far
@@ -139,8 +139,7 @@ async function run({module, args, files}) {
     });
     const instance = await WebAssembly.instantiate(module, wasi.imports);
     wasi.setMemory(instance.exports.memory);
-    const probe = Object.values(files)[0];
-    postMessage({type: 'start', jspi, byob: jspi && probe ? streamTakesBuffer(probe) : false});
+    postMessage({type: 'start', jspi});
 
     let status = 0;
     try {
@@ -166,18 +165,6 @@ async function run({module, args, files}) {
         lines: counter.lines,
         differing: counter.differing,
     });
-}
-
-// True when the browser's file streams fill a buffer of ours (a BYOB reader).
-function streamTakesBuffer(file) {
-    const stream = file.slice(0, 0).stream();
-    try {
-        stream.getReader({mode: 'byob'}).cancel().catch(() => {});
-        return true;
-    } catch {
-        stream.cancel().catch(() => {});
-        return false;
-    }
 }
 
 self.onmessage = (event) => {
