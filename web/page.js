@@ -8,8 +8,10 @@
 
 // Report lines shown in the view; the rest are counted and kept in the report only.
 const MAX_ROWS = 10000;
-// Lines added to the view per animation frame, so that the page stays responsive.
-const ROWS_PER_FRAME = 400;
+// Lines are added to the view ROWS_PER_STEP at a time for at most FRAME_BUDGET_MS of each
+// animation frame, so that the page keeps answering while the view fills.
+const ROWS_PER_STEP = 10;
+const FRAME_BUDGET_MS = 6;
 
 const $ = (id) => document.getElementById(id);
 const ui = {
@@ -107,24 +109,26 @@ function showCounts(lines, differing) {
 
 const escapes = {'&': '&amp;', '<': '&lt;', '>': '&gt;'};
 
-// One side of a report line: its bytes in hex, then as characters, differing bytes marked.
+// One side of a report line: its bytes in hex, then as characters, each run of differing
+// bytes marked.
 function sideHtml(hex, other, who) {
-    const bytes = [];
-    const chars = [];
-    for (let i = 0; i < hex.length; i += 2) {
-        const pair = hex.slice(i, i + 2);
-        const code = parseInt(pair, 16);
-        const char = code >= 0x20 && code < 0x7f ? String.fromCharCode(code) : '.';
-        const shown = escapes[char] ?? char;
-        if (pair === other.slice(i, i + 2)) {
-            bytes.push(pair);
-            chars.push(shown);
-        } else {
-            bytes.push(`<mark>${pair}</mark>`);
-            chars.push(`<mark>${shown}</mark>`);
+    let bytes = '';
+    let chars = '';
+    for (let i = 0; i < hex.length;) {
+        const differs = hex.slice(i, i + 2) !== other.slice(i, i + 2);
+        let runHex = '';
+        let runChars = '';
+        for (; i < hex.length && (hex.slice(i, i + 2) !== other.slice(i, i + 2)) === differs; i += 2) {
+            const code = parseInt(hex.slice(i, i + 2), 16);
+            const char = code >= 0x20 && code < 0x7f ? String.fromCharCode(code) : '.';
+            runHex += `${runHex === '' ? '' : ' '}${hex.slice(i, i + 2)}`;
+            runChars += escapes[char] ?? char;
         }
+        const space = bytes === '' ? '' : ' ';
+        bytes += differs ? `${space}<mark>${runHex}</mark>` : `${space}${runHex}`;
+        chars += differs ? `<mark>${runChars}</mark>` : runChars;
     }
-    return `<span class="who">${who}</span><code class="hex">${bytes.join(' ')}</code><code class="chr">${chars.join('')}</code>`;
+    return `<span class="who">${who}</span><code class="hex">${bytes}</code><code class="chr">${chars}</code>`;
 }
 
 // A report line "AAAAAAAA: OOOO PPPP" as an item of the view.
@@ -139,16 +143,16 @@ function drawRows() {
     if (!run || run.queue.length === 0) {
         return;
     }
-    const batch = run.queue.splice(0, ROWS_PER_FRAME);
-    let widest = run.widest;
-    for (const line of batch) {
-        widest = Math.max(widest, (line.length - 11) / 4);
+    const started = performance.now();
+    while (run.queue.length > 0 && performance.now() - started < FRAME_BUDGET_MS) {
+        const batch = run.queue.splice(0, ROWS_PER_STEP);
+        const widest = Math.max(run.widest, ...batch.map((line) => (line.length - 11) / 4));
+        if (widest !== run.widest) {
+            run.widest = widest;
+            ui.rows.style.setProperty('--bytes', String(widest));
+        }
+        ui.rows.insertAdjacentHTML('beforeend', batch.map(rowHtml).join(''));
     }
-    if (widest !== run.widest) {
-        run.widest = widest;
-        ui.rows.style.setProperty('--bytes', String(widest));
-    }
-    ui.rows.insertAdjacentHTML('beforeend', batch.map(rowHtml).join(''));
     if (run.queue.length > 0) {
         requestAnimationFrame(drawRows);
     }
