@@ -62,7 +62,6 @@ function streamSource(file, bufferBytes) {
     let used = 0;
     let ended = false;
     return {
-        byob,
         position: 0,
         size: file.size,
         buffered() {
@@ -104,7 +103,6 @@ function syncSource(file, sliceBytes) {
     let chunk = new Uint8Array(0);
     let used = 0;
     return {
-        byob: false,
         position: 0,
         size: file.size,
         buffered() {

@@ -4,7 +4,7 @@
 //   progress  {compared, total, seconds}: several times a second
 //   report    {blob, rows, lines, differing}: the next part of the report, the first
 //             report lines for the view (up to MAX_ROWS in all), and the counts so far
-//   end       {status, stderr, compared, seconds, lines, differing}
+//   end       {status, stderr, compared, total, seconds, lines, differing}
 //   failure   {message}: the module could not run (not one of bvex's own errors)
 
 /* global wasiImports, WasiExit */
@@ -25,6 +25,8 @@ const MAX_LINE_BYTES = 10 + 2 * 256 + 1 + 2 * 256;
 
 // Counts report lines and their differing bytes, and keeps the first lines as text.
 // A line is "AAAAAAAA: " then n original and n patched bytes in hex with a space between.
+// bvex writes whole lines, but nothing promises that a write ends with one: a line cut
+// between two writes is put together in carry.
 function reportCounter() {
     const carry = new Uint8Array(MAX_LINE_BYTES + 1);
     let carried = 0;

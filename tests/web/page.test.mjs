@@ -4,8 +4,10 @@
 // and with it taken away before the page's code runs (the synchronous fallback). Any
 // request that leaves the machine, any script error and any console error fails the test.
 //
+//   cd tests/web && npm ci
 //   BVEX_PAGE=path/to/bvex-X.Y.Z-web.html BVEX_NATIVE=path/to/bvex node --test
 //   BVEX_SCREENSHOT=path.png also saves a picture of the page with the sample pair's report.
+// Chromium is Debian's /usr/bin/chromium; nothing is downloaded.
 
 import assert from 'node:assert/strict';
 import {spawnSync} from 'node:child_process';
