@@ -1,0 +1,449 @@
+// The WASI preview-1 system calls bvex.wasm makes, for one run in a worker: a root folder
+// "/" holding the files chosen in the page, the command line and environment given, the
+// report and the messages handed to callbacks. Files are read either asynchronously (each
+// file's stream reader; the module must be run through JSPI) or synchronously
+// (FileReaderSync). Every call the module imports that is not here answers ENOSYS.
+
+/* exported wasiImports, WasiExit */
+
+const ERRNO_SUCCESS = 0;
+const ERRNO_BADF = 8;
+const ERRNO_INVAL = 28;
+const ERRNO_IO = 29;
+const ERRNO_ISDIR = 31;
+const ERRNO_NOENT = 44;
+const ERRNO_NOSYS = 52;
+const ERRNO_NOTDIR = 54;
+const ERRNO_ROFS = 69;
+const ERRNO_SPIPE = 70;
+
+const FILETYPE_CHARACTER_DEVICE = 2;
+const FILETYPE_DIRECTORY = 3;
+const FILETYPE_REGULAR_FILE = 4;
+
+const OFLAGS_CREAT = 1;
+const OFLAGS_DIRECTORY = 2;
+const OFLAGS_EXCL = 4;
+const OFLAGS_TRUNC = 8;
+
+const WHENCE_SET = 0;
+const WHENCE_CUR = 1;
+const WHENCE_END = 2;
+
+// Every right there is: the files are read-only whatever rights are granted, since no
+// call here writes to them.
+const RIGHTS_ALL = 0x1fffffffn;
+
+const ROOT_FD = 3;
+
+// Thrown by proc_exit to unwind the module; status is the exit status.
+class WasiExit extends Error {
+    constructor(status) {
+        super(`exit ${status}`);
+        this.status = status;
+    }
+}
+
+// A file read through its stream reader into one buffer of bufferBytes, reused for the
+// whole file where the stream takes a buffer of ours (BYOB); a plain reader's chunks
+// otherwise. take() copies what is buffered, fill() waits for more.
+function streamSource(file, bufferBytes) {
+    const stream = file.stream();
+    let reader = null;
+    let byob = true;
+    try {
+        reader = stream.getReader({mode: 'byob'});
+    } catch {
+        reader = stream.getReader();
+        byob = false;
+    }
+    let buffer = byob ? new ArrayBuffer(bufferBytes) : null;
+    let chunk = new Uint8Array(0);
+    let used = 0;
+    let ended = false;
+    return {
+        position: 0,
+        size: file.size,
+        buffered() {
+            return chunk.length - used;
+        },
+        take(target) {
+            const n = Math.min(target.length, chunk.length - used);
+            target.set(chunk.subarray(used, used + n));
+            used += n;
+            this.position += n;
+            return n;
+        },
+        // Resolves to false at the end of the file; rejects when the file cannot be read.
+        async fill() {
+            if (ended) {
+                return false;
+            }
+            const {value, done} = byob ? await reader.read(new Uint8Array(buffer)) : await reader.read();
+            if (byob && value) {
+                buffer = value.buffer;
+            }
+            if (done) {
+                ended = true;
+                return false;
+            }
+            chunk = value;
+            used = 0;
+            return true;
+        },
+        close() {
+            reader.cancel().catch(() => {});
+        },
+    };
+}
+
+// A file read with FileReaderSync, sliceBytes at a time.
+function syncSource(file, sliceBytes) {
+    const fileReader = new FileReaderSync();
+    let chunk = new Uint8Array(0);
+    let used = 0;
+    return {
+        position: 0,
+        size: file.size,
+        buffered() {
+            return chunk.length - used;
+        },
+        take(target) {
+            const n = Math.min(target.length, chunk.length - used);
+            target.set(chunk.subarray(used, used + n));
+            used += n;
+            this.position += n;
+            return n;
+        },
+        // Returns false at the end of the file; throws when the file cannot be read.
+        fill() {
+            const start = this.position;
+            if (start >= file.size) {
+                return false;
+            }
+            chunk = new Uint8Array(fileReader.readAsArrayBuffer(file.slice(start, start + sliceBytes)));
+            used = 0;
+            return chunk.length > 0;
+        },
+        close() {},
+    };
+}
+
+// The imports for a module that imports the names in wanted (WebAssembly.Module.imports).
+// options: args and env (arrays of strings), files (name in "/" -> File), jspi (true: run
+// _start through WebAssembly.promising), bufferBytes, onStdout(Uint8Array, a copy),
+// onStderr(Uint8Array), onRead(name, bytes). Call setMemory with the instance's memory
+// before running it.
+function wasiImports(wanted, options) {
+    const encoder = new TextEncoder();
+    const args = options.args.map((a) => encoder.encode(`${a}\0`));
+    const env = options.env.map((e) => encoder.encode(`${e}\0`));
+    const names = Object.keys(options.files);
+    let memory = null;
+    const open = new Map(); // fd -> {name, source}
+    let nextFd = ROOT_FD + 1;
+
+    const view = () => new DataView(memory.buffer);
+    const bytes = () => new Uint8Array(memory.buffer);
+
+    // Writes a list of NUL-ended strings and the pointers to them.
+    function putStrings(list, pointers, buffer) {
+        const dv = view();
+        const mem = bytes();
+        for (const s of list) {
+            dv.setUint32(pointers, buffer, true);
+            mem.set(s, buffer);
+            pointers += 4;
+            buffer += s.length;
+        }
+        return ERRNO_SUCCESS;
+    }
+
+    function putSizes(list, countAt, sizeAt) {
+        const dv = view();
+        dv.setUint32(countAt, list.length, true);
+        dv.setUint32(sizeAt, list.reduce((total, s) => total + s.length, 0), true);
+        return ERRNO_SUCCESS;
+    }
+
+    function iovecs(at, count) {
+        const dv = view();
+        const list = [];
+        for (let i = 0; i < count; i++) {
+            list.push({base: dv.getUint32(at + i * 8, true), length: dv.getUint32(at + i * 8 + 4, true)});
+        }
+        return list;
+    }
+
+    // Names in the root: "" or "." is the root itself; a leading "./" or "/" is dropped.
+    function lookUp(path) {
+        const name = path.replace(/^(\.?\/)+/, '');
+        if (name === '' || name === '.') {
+            return {directory: true};
+        }
+        return names.includes(name) ? {name} : null;
+    }
+
+    // dev, ino, filetype, size: a distinct inode for each descriptor and name.
+    function putFilestat(at, inode, filetype, size) {
+        const dv = view();
+        for (let i = 0; i < 64; i += 8) {
+            dv.setBigUint64(at + i, 0n, true);
+        }
+        dv.setBigUint64(at, 1n, true);
+        dv.setBigUint64(at + 8, BigInt(inode), true);
+        dv.setUint8(at + 16, filetype);
+        dv.setBigUint64(at + 24, 1n, true);
+        dv.setBigUint64(at + 32, BigInt(size), true);
+        return ERRNO_SUCCESS;
+    }
+
+    function inodeOf(name) {
+        return 16 + names.indexOf(name);
+    }
+
+    // Copies what the source holds into the buffers, up to their end; returns the bytes.
+    function takeInto(source, list) {
+        const mem = bytes();
+        let total = 0;
+        for (const {base, length} of list) {
+            let done = 0;
+            while (done < length && source.buffered() > 0) {
+                done += source.take(mem.subarray(base + done, base + length));
+            }
+            total += done;
+            if (done < length) {
+                break;
+            }
+        }
+        return total;
+    }
+
+    function fdRead(fd, iovs, iovsLength, readAt) {
+        const file = open.get(fd);
+        if (fd === 0) {
+            view().setUint32(readAt, 0, true);
+            return ERRNO_SUCCESS;
+        }
+        if (!file) {
+            return ERRNO_BADF;
+        }
+        if (!file.source) {
+            return ERRNO_ISDIR;
+        }
+        const list = iovecs(iovs, iovsLength);
+        const finish = (n) => {
+            view().setUint32(readAt, n, true);
+            options.onRead(file.name, n);
+            return ERRNO_SUCCESS;
+        };
+        const wantsBytes = list.some((iov) => iov.length > 0);
+        if (!wantsBytes || file.source.buffered() > 0) {
+            return finish(takeInto(file.source, list));
+        }
+        if (options.jspi) {
+            return file.source.fill().then(
+                (more) => finish(more ? takeInto(file.source, list) : 0),
+                () => ERRNO_IO,
+            );
+        }
+        try {
+            return finish(file.source.fill() ? takeInto(file.source, list) : 0);
+        } catch {
+            return ERRNO_IO;
+        }
+    }
+
+    const calls = {
+        args_sizes_get: (countAt, sizeAt) => putSizes(args, countAt, sizeAt),
+        args_get: (pointers, buffer) => putStrings(args, pointers, buffer),
+        environ_sizes_get: (countAt, sizeAt) => putSizes(env, countAt, sizeAt),
+        environ_get: (pointers, buffer) => putStrings(env, pointers, buffer),
+
+        fd_prestat_get(fd, at) {
+            if (fd !== ROOT_FD) {
+                return ERRNO_BADF;
+            }
+            view().setUint32(at, 0, true);
+            view().setUint32(at + 4, 1, true);
+            return ERRNO_SUCCESS;
+        },
+        fd_prestat_dir_name(fd, at, length) {
+            if (fd !== ROOT_FD) {
+                return ERRNO_BADF;
+            }
+            if (length < 1) {
+                return ERRNO_INVAL;
+            }
+            bytes()[at] = 0x2f;
+            return ERRNO_SUCCESS;
+        },
+
+        fd_fdstat_get(fd, at) {
+            let filetype = FILETYPE_CHARACTER_DEVICE;
+            if (fd === ROOT_FD) {
+                filetype = FILETYPE_DIRECTORY;
+            } else if (open.has(fd)) {
+                filetype = open.get(fd).source ? FILETYPE_REGULAR_FILE : FILETYPE_DIRECTORY;
+            } else if (fd > 2) {
+                return ERRNO_BADF;
+            }
+            const dv = view();
+            dv.setUint8(at, filetype);
+            dv.setUint16(at + 2, 0, true);
+            dv.setBigUint64(at + 8, RIGHTS_ALL, true);
+            dv.setBigUint64(at + 16, RIGHTS_ALL, true);
+            return ERRNO_SUCCESS;
+        },
+        fd_fdstat_set_flags: (fd) => (fd <= ROOT_FD || open.has(fd) ? ERRNO_SUCCESS : ERRNO_BADF),
+
+        fd_filestat_get(fd, at) {
+            if (fd <= 2) {
+                return putFilestat(at, 8 + fd, FILETYPE_CHARACTER_DEVICE, 0);
+            }
+            if (fd === ROOT_FD) {
+                return putFilestat(at, 2, FILETYPE_DIRECTORY, 0);
+            }
+            const file = open.get(fd);
+            if (!file) {
+                return ERRNO_BADF;
+            }
+            if (!file.source) {
+                return putFilestat(at, 2, FILETYPE_DIRECTORY, 0);
+            }
+            return putFilestat(at, inodeOf(file.name), FILETYPE_REGULAR_FILE, file.source.size);
+        },
+        path_filestat_get(fd, flags, path, pathLength, at) {
+            if (fd !== ROOT_FD) {
+                return open.has(fd) ? ERRNO_NOTDIR : ERRNO_BADF;
+            }
+            const found = lookUp(new TextDecoder().decode(bytes().slice(path, path + pathLength)));
+            if (!found) {
+                return ERRNO_NOENT;
+            }
+            if (found.directory) {
+                return putFilestat(at, 2, FILETYPE_DIRECTORY, 0);
+            }
+            return putFilestat(at, inodeOf(found.name), FILETYPE_REGULAR_FILE, options.files[found.name].size);
+        },
+
+        path_open(fd, dirflags, path, pathLength, oflags, rightsBase, rightsInheriting, fdflags, fdAt) {
+            if (fd !== ROOT_FD) {
+                return open.has(fd) ? ERRNO_NOTDIR : ERRNO_BADF;
+            }
+            const found = lookUp(new TextDecoder().decode(bytes().slice(path, path + pathLength)));
+            if (!found) {
+                return oflags & OFLAGS_CREAT ? ERRNO_ROFS : ERRNO_NOENT;
+            }
+            if (oflags & (OFLAGS_CREAT | OFLAGS_EXCL | OFLAGS_TRUNC)) {
+                return ERRNO_ROFS;
+            }
+            if (found.directory) {
+                open.set(nextFd, {name: '', source: null});
+            } else if (oflags & OFLAGS_DIRECTORY) {
+                return ERRNO_NOTDIR;
+            } else {
+                const file = options.files[found.name];
+                const source = options.jspi ? streamSource(file, options.bufferBytes) : syncSource(file, options.bufferBytes);
+                open.set(nextFd, {name: found.name, source});
+            }
+            view().setUint32(fdAt, nextFd, true);
+            nextFd += 1;
+            return ERRNO_SUCCESS;
+        },
+
+        fd_read: options.jspi ? new WebAssembly.Suspending(fdRead) : fdRead,
+
+        fd_write(fd, iovs, iovsLength, writtenAt) {
+            const sink = fd === 1 ? options.onStdout : fd === 2 ? options.onStderr : null;
+            if (!sink) {
+                return ERRNO_BADF;
+            }
+            let total = 0;
+            for (const {base, length} of iovecs(iovs, iovsLength)) {
+                if (length > 0) {
+                    sink(bytes().slice(base, base + length));
+                    total += length;
+                }
+            }
+            view().setUint32(writtenAt, total, true);
+            return ERRNO_SUCCESS;
+        },
+
+        fd_seek(fd, offset, whence, resultAt) {
+            const file = open.get(fd);
+            if (!file || !file.source) {
+                return file || fd <= ROOT_FD ? ERRNO_SPIPE : ERRNO_BADF;
+            }
+            // The files are read front to back: only asking where one is stands.
+            const position = BigInt(file.source.position);
+            const target = whence === WHENCE_CUR ? position + offset
+                : whence === WHENCE_SET ? offset
+                : whence === WHENCE_END ? BigInt(file.source.size) + offset : -1n;
+            if (target !== position) {
+                return ERRNO_SPIPE;
+            }
+            view().setBigUint64(resultAt, position, true);
+            return ERRNO_SUCCESS;
+        },
+        fd_tell(fd, resultAt) {
+            const file = open.get(fd);
+            if (!file || !file.source) {
+                return file || fd <= ROOT_FD ? ERRNO_SPIPE : ERRNO_BADF;
+            }
+            view().setBigUint64(resultAt, BigInt(file.source.position), true);
+            return ERRNO_SUCCESS;
+        },
+        fd_advise: (fd) => (open.has(fd) ? ERRNO_SUCCESS : ERRNO_BADF),
+
+        fd_close(fd) {
+            const file = open.get(fd);
+            if (!file) {
+                return fd <= ROOT_FD ? ERRNO_SUCCESS : ERRNO_BADF;
+            }
+            if (file.source) {
+                file.source.close();
+            }
+            open.delete(fd);
+            return ERRNO_SUCCESS;
+        },
+
+        clock_res_get(id, at) {
+            view().setBigUint64(at, 1000n, true);
+            return ERRNO_SUCCESS;
+        },
+        clock_time_get(id, precision, at) {
+            const ms = id === 0 ? performance.timeOrigin + performance.now() : performance.now();
+            view().setBigUint64(at, BigInt(Math.round(ms * 1e6)), true);
+            return ERRNO_SUCCESS;
+        },
+        random_get(at, length) {
+            for (let done = 0; done < length; done += 65536) {
+                crypto.getRandomValues(bytes().subarray(at + done, at + Math.min(length, done + 65536)));
+            }
+            return ERRNO_SUCCESS;
+        },
+        sched_yield: () => ERRNO_SUCCESS,
+
+        proc_exit(status) {
+            throw new WasiExit(status);
+        },
+    };
+
+    const imports = {};
+    for (const {module, name, kind} of wanted) {
+        if (kind !== 'function') {
+            continue;
+        }
+        imports[module] ??= {};
+        imports[module][name] = module === 'wasi_snapshot_preview1' && Object.hasOwn(calls, name)
+            ? calls[name]
+            : () => ERRNO_NOSYS;
+    }
+    return {
+        imports,
+        setMemory(m) {
+            memory = m;
+        },
+    };
+}
