@@ -7,7 +7,8 @@
 //   cd tests/web && npm ci
 //   BVEX_PAGE=path/to/bvex-X.Y.Z-web.html BVEX_NATIVE=path/to/bvex node --test
 //   BVEX_SCREENSHOT=path.png also saves a picture of the page with the sample pair's report.
-// Chromium is Debian's /usr/bin/chromium; nothing is downloaded.
+// Chromium is Debian's /usr/bin/chromium, or BVEX_CHROMIUM; nothing is downloaded. The wasi
+// preset runs this as its test web_page.
 
 import assert from 'node:assert/strict';
 import {spawnSync} from 'node:child_process';
@@ -201,7 +202,7 @@ for (const jspi of [true, false]) {
 
         before(async () => {
             browser = await chromium.launch({
-                executablePath: '/usr/bin/chromium',
+                executablePath: process.env.BVEX_CHROMIUM || '/usr/bin/chromium',
                 headless: true,
                 args: [
                     '--no-sandbox',
