@@ -6,9 +6,10 @@
 # it removes cleanly; the ARM Debian packages (not installed here) are built for their
 # machine, with the same files and computed dependencies; each tarball's bvex is static and
 # runs the sample pair, the ARM ones under qemu-user; the zip holds what it should, and its
-# bvex.exe runs the sample pair under Wine; the source tarball, unpacked where no git
-# repository is around it, builds, passes the suite and runs the sample pair, and without
-# git the packaging scripts say what they miss. Then two clean clones of HEAD, at other
+# bvex.exe runs the sample pair under Wine; bvex.wasm runs it under Node; the web page's
+# policy lets nothing reach the network, and the page carries that bvex.wasm; the source
+# tarball, unpacked where no git repository is around it, builds, passes the suite and runs
+# the sample pair, and without git the packaging scripts say what they miss. Then two clean clones of HEAD, at other
 # paths and with another umask and time zone, must build the same files byte for byte, and
 # so must the source tarball given the commit's time (all but itself). Installs with dpkg,
 # so it runs as root (or through sudo).
@@ -64,9 +65,11 @@ deb=bvex_${version}_amd64.deb
 zip=bvex-$version-windows-x86_64.zip
 tarball=bvex-$version-linux
 source=bvex-$version.tar.gz
+wasm=bvex-$version-wasi.wasm
+web=bvex-$version-web.html
 [ "$(ls "$dist")" = "$(printf '%s\n' SHA256SUMS "$deb" "bvex_${version}_arm64.deb" \
     "bvex_${version}_armhf.deb" "$tarball-aarch64.tar.gz" "$tarball-armv7.tar.gz" \
-    "$tarball-x86_64.tar.gz" "$zip" "$source" | sort)" ] ||
+    "$tarball-x86_64.tar.gz" "$zip" "$source" "$wasm" "$web" | sort)" ] ||
     fail "$dist holds other files: $(echo "$dist"/*)"
 
 echo "== SHA256SUMS"
@@ -176,6 +179,30 @@ hardening exe "$scratch/zip/bvex.exe" build/package/packaging/zip/build obj wind
 for name in LICENSE README.md; do
     cmp -s "$scratch/zip/$name" "$name" || fail "the zip's $name differs from the sources"
 done
+
+echo "== $wasm"
+head -c 8 "$dist/$wasm" | od -An -tx1 | grep -q ' 00 61 73 6d 01 00 00 00' ||
+    fail "$wasm is not a WebAssembly module of version 1"
+sample "$scratch/expected" node tools/wasi-run.mjs "$dist/$wasm"
+
+echo "== $web"
+# One policy, and it lets nothing reach the network: no source but the page's own inline
+# script and style (by their hashes), its workers made from blob: URLs, and compiling
+# WebAssembly; the page names no network address at all. It carries the release's bvex.wasm.
+[ "$(grep -c '<meta http-equiv="Content-Security-Policy"' "$dist/$web")" = 1 ] ||
+    fail "$web does not have exactly one Content-Security-Policy"
+csp=$(sed -n 's/.*<meta http-equiv="Content-Security-Policy" content="\([^"]*\)".*/\1/p' \
+    "$dist/$web")
+echo "$csp" | tr ';' '\n' | sed 's/^ *//' | sed -E "s/'sha256-[A-Za-z0-9+\/]+=*'/HASH/g" |
+    sort >"$scratch/csp"
+printf '%s\n' "default-src 'none'" "script-src HASH 'wasm-unsafe-eval'" "style-src HASH" \
+    "worker-src blob:" "base-uri 'none'" "form-action 'none'" | sort >"$scratch/csp.expected"
+diff "$scratch/csp.expected" "$scratch/csp" >&2 || fail "$web has another policy: $csp"
+if grep -Eiq '(https?|wss?|ftp)://' "$dist/$web"; then
+    fail "$web names a network address: $(grep -Eio '(https?|wss?|ftp)://[^ "]*' "$dist/$web")"
+fi
+sed -n 's/^const BVEX_WASM = "\([A-Za-z0-9+\/=]*\)";$/\1/p' "$dist/$web" | base64 -d |
+    cmp -s - "$dist/$wasm" || fail "$web does not carry $wasm"
 
 echo "== $source"
 # Unpacked in the scratch folder, above which git does not look for a repository: what the

@@ -10,7 +10,8 @@
 # s390x builds under qemu-user (Debian: g++-aarch64-linux-gnu, g++-arm-linux-gnueabihf,
 # g++-s390x-linux-gnu, qemu-user); bvex.wasm, the WASI build, with its command-line tests
 # under Node (Debian: clang, wasi-libc, libc++-14-dev-wasm32, libc++abi-14-dev-wasm32,
-# libclang-rt-14-dev-wasm32, nodejs); and the release files, built, installed and checked as
+# libclang-rt-14-dev-wasm32, nodejs), and the web page with its browser spec (Debian:
+# chromium; npm ci --prefix tests/web); and the release files, built, installed and checked as
 # users meet them (packaging/check.sh: root or sudo, Debian: debhelper, lintian, zip, unzip,
 # file, man-db, git, checksec, groff-base, and libc6:arm64, libc6:armhf and libgcc-s1:armhf
 # for the ARM packages' dependencies).
@@ -24,7 +25,7 @@ declare -A package=(
     [clang++]=clang [shellcheck]=shellcheck [x86_64-w64-mingw32-g++-posix]=g++-mingw-w64-x86-64-posix
     [wine]='wine64, wine' [wineserver]=wine [aarch64-linux-gnu-g++]=g++-aarch64-linux-gnu
     [arm-linux-gnueabihf-g++]=g++-arm-linux-gnueabihf [s390x-linux-gnu-g++]=g++-s390x-linux-gnu
-    [node]=nodejs [qemu-aarch64]=qemu-user [qemu-arm]=qemu-user [qemu-s390x]=qemu-user
+    [node]=nodejs [chromium]=chromium [qemu-aarch64]=qemu-user [qemu-arm]=qemu-user [qemu-s390x]=qemu-user
     [dpkg-buildpackage]=dpkg-dev [dh]=debhelper [lintian]=lintian [zip]=zip [unzip]=unzip
     [file]=file [man]=man-db [git]=git [checksec]=checksec [groff]=groff-base
 )
@@ -167,14 +168,21 @@ elif ! printf '#include <string>\nint main() {}\n' |
     clang++ --target=wasm32-wasi -x c++ - -o /dev/null 2>/dev/null; then
     skip "WASI suite" "clang++ cannot build for wasm32-wasi (Debian: wasi-libc, libc++-14-dev-wasm32, libc++abi-14-dev-wasm32, libclang-rt-14-dev-wasm32)"
 else
+    # Its test web_page runs the page's browser spec, which needs Chromium and the spec's
+    # packages (.ci/install installs both); without them the test is reported skipped.
+    if absent=$(missing chromium); then
+        skip "browser spec of the web page" "not found: $absent"
+    elif [[ ! -d tests/web/node_modules/playwright-core ]]; then
+        skip "browser spec of the web page" "playwright-core not installed: npm ci --prefix tests/web"
+    fi
     cmake --workflow --preset wasi
 fi
-# The release files: the packaging tools, the cross compilers and emulators, Wine, the
-# ARM C libraries, and root rights (or sudo) to install the package.
+# The release files: the packaging tools, the cross compilers and emulators, Wine, clang
+# and Node for bvex.wasm and the web page, the ARM C libraries, and root rights (or sudo) to install the package.
 release=()
 if absent=$(missing dpkg-buildpackage dh lintian zip unzip file man git checksec groff \
     x86_64-w64-mingw32-g++-posix wine wineserver aarch64-linux-gnu-g++ \
-    arm-linux-gnueabihf-g++ qemu-aarch64 qemu-arm); then
+    arm-linux-gnueabihf-g++ qemu-aarch64 qemu-arm clang++ node); then
     release+=("not found: $absent")
 fi
 if absent=$(unpackaged libc6:arm64 libc6:armhf libgcc-s1:armhf); then
