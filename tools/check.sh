@@ -178,7 +178,8 @@ else
     cmake --workflow --preset wasi
 fi
 # The release files: the packaging tools, the cross compilers and emulators, Wine, clang
-# and Node for bvex.wasm and the web page, the ARM C libraries, and root rights (or sudo) to install the package.
+# and Node for bvex.wasm and the web page, the ARM C libraries, and root rights (or sudo)
+# to install the package.
 release=()
 if absent=$(missing dpkg-buildpackage dh lintian zip unzip file man git checksec groff \
     x86_64-w64-mingw32-g++-posix wine wineserver aarch64-linux-gnu-g++ \
