@@ -3,11 +3,13 @@
 # floor (bench/floor.cpp) and, for dense reports, the output floor: cat writing the same
 # report to the same file system. Plus peak memory. Prints a table.
 #
-# Usage: bench/run.sh [--dir DIR] [--runs N] [--keep] [path/to/bvex]
+# Usage: bench/run.sh [--dir DIR] [--runs N] [--keep] [--wasm WASM] [path/to/bvex]
 #   --dir DIR  data folder (default $BVEX_BENCH_DIR or /tmp/bvex-bench); at most
 #              5 GB on disk and 15 GB of page cache while it runs
 #   --runs N   timed runs per fast command (default 10; the slow cmp -l gets 3)
 #   --keep     keep the data files (a later run reuses them)
+#   --wasm F   bvex.wasm to time under Node on the identical pair (default
+#              build/wasi/bvex.wasm when it is there; none when node is missing)
 # Without a path, bvex is build/release/bvex, built with the release preset if missing.
 # Times come from hyperfine when it is installed, else from a loop of date +%s.%N.
 set -euo pipefail
@@ -19,12 +21,14 @@ dir=${BVEX_BENCH_DIR:-/tmp/bvex-bench}
 runs=10
 keep=0
 bvex=""
+wasm=$root/build/wasi/bvex.wasm
 while (($#)); do
     case $1 in
         --dir) dir=$2; shift 2 ;;
         --runs) runs=$2; shift 2 ;;
         --keep) keep=1; shift ;;
-        -h | --help) sed -n '2,11s/^# \{0,1\}//p' "$0"; exit 0 ;;
+        --wasm) wasm=$2; shift 2 ;;
+        -h | --help) sed -n '2,14s/^# \{0,1\}//p' "$0"; exit 0 ;;
         -*) echo "unknown option $1" >&2; exit 1 ;;
         *) bvex=$1; shift ;;
     esac
@@ -34,6 +38,7 @@ if [[ -z $bvex ]]; then
     [[ -x $bvex ]] || (cd "$root" && cmake --workflow --preset release >/dev/null)
 fi
 bvex=$(realpath "$bvex")
+if [[ -f $wasm ]]; then wasm=$(realpath "$wasm"); fi
 cmp --version 2>/dev/null | grep -q GNU || { echo "GNU cmp (diffutils) is needed" >&2; exit 1; }
 
 mkdir -p "$dir"
@@ -91,6 +96,11 @@ echo "== timing (median of $runs runs; cmp -l: 3 runs)"
 a_bvex=$(timed "bvex, 1 GiB identical" "$runs" "'$bvex' id_a id_b >out_a")
 a_floor=$(timed "floor, 1 GiB identical" "$runs" "./floor id_a id_b")
 a_cmp=$(timed "cmp, 1 GiB identical" "$runs" "cmp id_a id_b >out_a")
+a_wasm=nan
+if [[ -f $wasm ]] && command -v node >/dev/null; then
+    a_wasm=$(timed "bvex.wasm under Node, 1 GiB identical" "$runs" \
+        "node '$root/tools/wasi-run.mjs' '$wasm' id_a id_b >out_a")
+fi
 # The dense pair at widths 16, 256 and 1: bvex writing its report to a file, against cat
 # writing the same report (made beforehand, read from the page cache) to the same folder.
 for width in 16 256 1; do
@@ -144,6 +154,9 @@ row case bvex baseline baseline ratio target result
 row ---- ---- -------- -------- ----- ------ ------
 ratio_row "1 GiB identical" "$a_bvex" floor "$a_floor" 1.15
 ratio_row "1 GiB identical" "$a_bvex" "cmp" "$a_cmp" 0.4
+if [[ $a_wasm != nan ]]; then
+    ratio_row "1 GiB identical, wasm" "$a_wasm" "bvex" "$a_bvex" 2.5
+fi
 ratio_row "64 MiB all different" "$b_bvex" "cat" "$b_cat" 1.5
 ratio_row "64 MiB all different" "$b_bvex" "cmp -l" "$b_cmp" 0.05
 ratio_row "64 MiB, width 256" "$b256_bvex" "cat" "$b256_cat" -
