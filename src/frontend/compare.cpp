@@ -15,8 +15,9 @@ constexpr std::size_t EQUAL_STRETCH_BYTES = std::size_t{16} * 1024;
 // out of total bytes (a multiple of width); equal bytes are compared stretch at a time.
 std::size_t equal_run(const unsigned char* a, const unsigned char* b, std::size_t total,
                       std::size_t width, std::size_t stretch) {
-    // Where differences are dense the very first block differs: say so at once.
-    if (!bytes_equal(a, b, width)) {
+    // Where differences are dense the very first byte, or else the first block, differs:
+    // say so at once.
+    if (a[0] != b[0] || !bytes_equal(a, b, width)) {
         return 0;
     }
     std::size_t offset = width;
@@ -37,13 +38,14 @@ std::size_t equal_run(const unsigned char* a, const unsigned char* b, std::size_
 // of a and b, the first at address. A run of equal blocks needs only its first
 // report_block call: that call prints the held-back line, and the rest would neither
 // print nor change what is held back.
-// Returns the address after the last block reported; stops early when output fails.
+// Returns the address after the last block reported. A failed write is seen by the caller:
+// the report of the rest of these blocks only goes where the failed output drops it.
 std::uint32_t report_whole_blocks(std::uint32_t address, const unsigned char* a,
                                   const unsigned char* b, std::size_t total, std::size_t width) {
     const auto length = static_cast<std::int32_t>(width);
     const std::size_t stretch = std::max<std::size_t>(1, EQUAL_STRETCH_BYTES / width) * width;
     std::size_t at = 0;
-    while (at < total && !output_failed()) {
+    while (at < total) {
         const std::size_t equal = equal_run(a + at, b + at, total - at, width, stretch);
         if (equal > 0) {
             report_block(address, a + at, b + at, length);

@@ -30,36 +30,54 @@ void format_sixteen(char* out, Bytes16 in) {
     std::memcpy(out + sizeof first, &second, sizeof second);
 }
 
-}  // namespace
-
+// Writes value as eight hex digits, the most significant first.
 char* format_address(char* out, std::uint32_t value) {
     // The four bytes of value in memory, the most significant first, then twelve zero bytes.
     if constexpr (std::endian::native == std::endian::little) {
         value = (value >> 24) | ((value >> 8) & 0xFF00u) | ((value & 0xFF00u) << 8) | (value << 24);
     }
-    Bytes16 bytes{};
-    std::memcpy(&bytes, &value, sizeof value);
+    // Put in a vector register straight away: a copy through memory would make the vector
+    // wait for the store to land.
+    using Words4 = std::uint32_t __attribute__((vector_size(16)));
+    const Words4 words = {value, 0, 0, 0};
+    const auto bytes = reinterpret_cast<Bytes16>(words);
     char digits[2 * sizeof(Bytes16)];
     format_sixteen(digits, bytes);
     std::memcpy(out, digits, 8);
     return out + 8;
 }
 
-char* format_bytes(char* out, const unsigned char* bytes, std::size_t count) {
+}  // namespace
+
+char* format_line(char* out, std::uint32_t address, const unsigned char* original,
+                  const unsigned char* patched, std::size_t count) {
+    out = format_address(out, address);
+    *out++ = ':';
+    *out++ = ' ';
+    // Both halves in one pass: the patched digits start after the original ones and a space.
+    char* const second_half = out + 2 * count + 1;
     std::size_t done = 0;
     for (; count - done >= sizeof(Bytes16); done += sizeof(Bytes16)) {
         Bytes16 in;
-        std::memcpy(&in, bytes + done, sizeof in);
+        std::memcpy(&in, original + done, sizeof in);
         format_sixteen(out + 2 * done, in);
+        std::memcpy(&in, patched + done, sizeof in);
+        format_sixteen(second_half + 2 * done, in);
     }
     if (done < count) {
-        // The last few bytes are formatted as a whole vector of their own; only their
-        // digits are kept.
+        // The last few bytes are formatted as whole vectors of their own; only their digits
+        // are kept.
+        const std::size_t rest = count - done;
         Bytes16 in{};
         char digits[2 * sizeof(Bytes16)];
-        std::memcpy(&in, bytes + done, count - done);
+        std::memcpy(&in, original + done, rest);
         format_sixteen(digits, in);
-        std::memcpy(out + 2 * done, digits, 2 * (count - done));
+        std::memcpy(out + 2 * done, digits, 2 * rest);
+        std::memcpy(&in, patched + done, rest);
+        format_sixteen(digits, in);
+        std::memcpy(second_half + 2 * done, digits, 2 * rest);
     }
-    return out + 2 * count;
+    out[2 * count] = ' ';
+    second_half[2 * count] = '\n';
+    return second_half + 2 * count + 1;
 }

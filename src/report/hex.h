@@ -1,11 +1,11 @@
 #pragma once
-// Upper-case hexadecimal text for report lines, without a formatted print per byte.
+// A report line as text: upper-case hexadecimal made sixteen bytes at a time, without a
+// formatted print per byte.
 
 #include <cstddef>
 #include <cstdint>
 
-// Writes value as exactly eight hex digits at out; returns the end of what it wrote.
-char* format_address(char* out, std::uint32_t value);
-
-// Writes each of count bytes as two hex digits, nothing between them; returns the end.
-char* format_bytes(char* out, const unsigned char* bytes, std::size_t count);
+// Writes "AAAAAAAA: " with address, the count bytes of original and of patched as two digits
+// each with one space between the halves, and a newline; returns the end of what it wrote.
+char* format_line(char* out, std::uint32_t address, const unsigned char* original,
+                  const unsigned char* patched, std::size_t count);

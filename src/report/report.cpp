@@ -20,19 +20,31 @@ struct PendingBlock {
 
 PendingBlock pending = {-1, -1, 0, 0, {}, {}};
 
+// Copies the size bytes (at most MAX_LINE_BYTES) of a block, sixteen at a time and the last
+// sixteen overlapping those before, or one at a time when there are fewer: for blocks this
+// short a library call or a string instruction would cost more than the copy itself.
+void copy_block(unsigned char* to, const unsigned char* from, std::size_t size) {
+    constexpr std::size_t PIECE = 16;
+    if (size < PIECE) {
+        for (std::size_t i = 0; i < size; ++i) {
+            to[i] = from[i];
+        }
+        return;
+    }
+    for (std::size_t at = 0; at + PIECE < size; at += PIECE) {
+        std::memcpy(to + at, from + at, PIECE);
+    }
+    std::memcpy(to + size - PIECE, from + size - PIECE, PIECE);
+}
+
 // Writes the held-back block's line: address, original span, patched span.
 void print_pending() {
     const auto first = static_cast<std::size_t>(pending.first_diff);
     const auto count = static_cast<std::size_t>(pending.end_diff - pending.first_diff);
     char* const line = output_space(OUTPUT_LINE_MAX);
-    char* p = format_address(line, pending.address + static_cast<std::uint32_t>(first));
-    *p++ = ':';
-    *p++ = ' ';
-    p = format_bytes(p, pending.original + first, count);
-    *p++ = ' ';
-    p = format_bytes(p, pending.patched + first, count);
-    *p++ = '\n';
-    output_commit(static_cast<std::size_t>(p - line));
+    char* const end = format_line(line, pending.address + static_cast<std::uint32_t>(first),
+                                  pending.original + first, pending.patched + first, count);
+    output_commit(static_cast<std::size_t>(end - line));
 }
 
 }  // namespace
@@ -80,7 +92,7 @@ void report_block(std::uint32_t address, const unsigned char* original,
         // No block is longer than the copies; the bound lets the compiler prove that they fit,
         // so that the hardened build needs no check of its own on every block.
         const auto size = static_cast<std::size_t>(std::min(length, MAX_LINE_BYTES));
-        std::memcpy(pending.original, original, size);
-        std::memcpy(pending.patched, patched, size);
+        copy_block(pending.original, original, size);
+        copy_block(pending.patched, patched, size);
     }
 }
