@@ -10,11 +10,14 @@ namespace {
 // elements are in memory order on every machine, so big-endian ones give the same text.
 using Bytes16 = unsigned char __attribute__((vector_size(16)));
 
+// The same as signed bytes, which every vector unit compares in one instruction.
+using SignedBytes16 = signed char __attribute__((vector_size(16)));
+
 // Each byte of nibbles (0 to 15) as its upper-case hex digit: '0' + n, and 7 more from 10 on,
 // where 'A' follows '9' in ASCII after seven other characters.
 Bytes16 digits_of(Bytes16 nibbles) {
     // A true comparison sets every bit of its byte; 7 of them are kept.
-    const Bytes16 letter = reinterpret_cast<Bytes16>(nibbles > 9) & 7;
+    const auto letter = reinterpret_cast<Bytes16>(reinterpret_cast<SignedBytes16>(nibbles) > 9) & 7;
     return nibbles + '0' + letter;
 }
 
