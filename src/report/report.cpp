@@ -22,8 +22,9 @@ PendingBlock pending = {-1, -1, 0, 0, {}, {}};
 
 // Copies the size bytes (at most MAX_LINE_BYTES) of a block, sixteen at a time and the last
 // sixteen overlapping those before, or one at a time when there are fewer: for blocks this
-// short a library call or a string instruction would cost more than the copy itself.
-void copy_block(unsigned char* to, const unsigned char* from, std::size_t size) {
+// short a library call or a string instruction would cost more than the copy itself (and a
+// call of this function too: it is marked inline for the hardened build).
+inline void copy_block(unsigned char* to, const unsigned char* from, std::size_t size) {
     constexpr std::size_t PIECE = 16;
     if (size < PIECE) {
         for (std::size_t i = 0; i < size; ++i) {
