@@ -10,7 +10,7 @@
 # s390x builds under qemu-user (Debian: g++-aarch64-linux-gnu, g++-arm-linux-gnueabihf,
 # g++-s390x-linux-gnu, qemu-user); bvex.wasm, the WASI build, with its command-line tests
 # under Node (Debian: clang, wasi-libc, libc++-14-dev-wasm32, libc++abi-14-dev-wasm32,
-# libclang-rt-14-dev-wasm32, nodejs), and the web page with its browser spec (Debian:
+# libclang-rt-14-dev-wasm32, nodejs), and the web page with its browser tests (Debian:
 # chromium; npm ci --prefix tests/web); and the release files, built, installed and checked as
 # users meet them (packaging/check.sh: root or sudo, Debian: debhelper, lintian, zip, unzip,
 # file, man-db, git, checksec, groff-base, and libc6:arm64, libc6:armhf and libgcc-s1:armhf
@@ -168,12 +168,12 @@ elif ! printf '#include <string>\nint main() {}\n' |
     clang++ --target=wasm32-wasi -x c++ - -o /dev/null 2>/dev/null; then
     skip "WASI suite" "clang++ cannot build for wasm32-wasi (Debian: wasi-libc, libc++-14-dev-wasm32, libc++abi-14-dev-wasm32, libclang-rt-14-dev-wasm32)"
 else
-    # Its test web_page runs the page's browser spec, which needs Chromium and the spec's
+    # Its test web_page runs the page's browser tests, which need Chromium and their
     # packages (.ci/install installs both); without them the test is reported skipped.
     if absent=$(missing chromium); then
-        skip "browser spec of the web page" "not found: $absent"
+        skip "browser tests of the web page" "not found: $absent"
     elif [[ ! -d tests/web/node_modules/playwright-core ]]; then
-        skip "browser spec of the web page" "playwright-core not installed: npm ci --prefix tests/web"
+        skip "browser tests of the web page" "playwright-core not installed: npm ci --prefix tests/web"
     fi
     cmake --workflow --preset wasi
 fi

@@ -44,9 +44,45 @@ class WasiExit extends Error {
     }
 }
 
+// A file read front to back in chunks: next() gives the following chunk (a Uint8Array, or
+// null at the end of the file), at once or as a promise. take() copies what is buffered;
+// fill() gets the next chunk and answers whether there is one, at once or as a promise, as
+// next() does; a file that cannot be read makes it throw or reject.
+function chunkSource(file, next, close) {
+    let chunk = new Uint8Array(0);
+    let used = 0;
+    const accept = (value) => {
+        if (value === null) {
+            return false;
+        }
+        chunk = value;
+        used = 0;
+        return true;
+    };
+    return {
+        position: 0,
+        size: file.size,
+        buffered() {
+            return chunk.length - used;
+        },
+        take(target) {
+            const n = Math.min(target.length, chunk.length - used);
+            target.set(chunk.subarray(used, used + n));
+            used += n;
+            this.position += n;
+            return n;
+        },
+        fill() {
+            const value = next();
+            return value instanceof Promise ? value.then(accept) : accept(value);
+        },
+        close,
+    };
+}
+
 // A file read through its stream reader into one buffer of bufferBytes, reused for the
 // whole file where the stream takes a buffer of ours (BYOB); a plain reader's chunks
-// otherwise. take() copies what is buffered, fill() waits for more.
+// otherwise. Its chunks come as promises: the module must be run through JSPI.
 function streamSource(file, bufferBytes) {
     const stream = file.stream();
     let reader = null;
@@ -58,75 +94,38 @@ function streamSource(file, bufferBytes) {
         byob = false;
     }
     let buffer = byob ? new ArrayBuffer(bufferBytes) : null;
-    let chunk = new Uint8Array(0);
-    let used = 0;
     let ended = false;
-    return {
-        position: 0,
-        size: file.size,
-        buffered() {
-            return chunk.length - used;
-        },
-        take(target) {
-            const n = Math.min(target.length, chunk.length - used);
-            target.set(chunk.subarray(used, used + n));
-            used += n;
-            this.position += n;
-            return n;
-        },
-        // Resolves to false at the end of the file; rejects when the file cannot be read.
-        async fill() {
-            if (ended) {
-                return false;
-            }
+    return chunkSource(file, async () => {
+        // An empty chunk is not the end: only done is.
+        while (!ended) {
             const {value, done} = byob ? await reader.read(new Uint8Array(buffer)) : await reader.read();
             if (byob && value) {
                 buffer = value.buffer;
             }
             if (done) {
                 ended = true;
-                return false;
+            } else if (value.length > 0) {
+                return value;
             }
-            chunk = value;
-            used = 0;
-            return true;
-        },
-        close() {
-            reader.cancel().catch(() => {});
-        },
-    };
+        }
+        return null;
+    }, () => {
+        reader.cancel().catch(() => {});
+    });
 }
 
-// A file read with FileReaderSync, sliceBytes at a time.
+// A file read with FileReaderSync, sliceBytes at a time, each slice a new buffer.
 function syncSource(file, sliceBytes) {
     const fileReader = new FileReaderSync();
-    let chunk = new Uint8Array(0);
-    let used = 0;
-    return {
-        position: 0,
-        size: file.size,
-        buffered() {
-            return chunk.length - used;
-        },
-        take(target) {
-            const n = Math.min(target.length, chunk.length - used);
-            target.set(chunk.subarray(used, used + n));
-            used += n;
-            this.position += n;
-            return n;
-        },
-        // Returns false at the end of the file; throws when the file cannot be read.
-        fill() {
-            const start = this.position;
-            if (start >= file.size) {
-                return false;
-            }
-            chunk = new Uint8Array(fileReader.readAsArrayBuffer(file.slice(start, start + sliceBytes)));
-            used = 0;
-            return chunk.length > 0;
-        },
-        close() {},
-    };
+    const source = chunkSource(file, () => {
+        const start = source.position;
+        if (start >= file.size) {
+            return null;
+        }
+        const slice = new Uint8Array(fileReader.readAsArrayBuffer(file.slice(start, start + sliceBytes)));
+        return slice.length > 0 ? slice : null;
+    }, () => {});
+    return source;
 }
 
 // The imports for a module that imports the names in wanted (WebAssembly.Module.imports).
