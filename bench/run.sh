@@ -12,9 +12,10 @@
 #   --wasm F   bvex.wasm to time under Node on the identical pair (default
 #              build/wasi/bvex.wasm when it is there; none when node is missing)
 # Without a path, bvex is build/release/bvex, built with the release preset if missing.
-# Times come from hyperfine when it is installed, else from a loop of date +%s.%N.
+# Each time is the median of runs taken in turns with its baseline's, from bash's clock.
 set -euo pipefail
 shopt -s inherit_errexit
+export LC_ALL=C # a decimal point in the times, whatever the locale
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -45,7 +46,7 @@ cmp --version 2>/dev/null | grep -q GNU || { echo "GNU cmp (diffutils) is needed
 mkdir -p "$dir"
 cd "$dir"
 cleanup() {
-    rm -f out_* report_* times.csv hyperfine.log
+    rm -f out_* report_*
     ((keep)) || { rm -f id_a id_b diff_a diff_b sparse_a sparse_b tiny_a tiny_b floor; rmdir "$dir" 2>/dev/null || true; }
 }
 trap cleanup EXIT
@@ -55,7 +56,7 @@ echo "== data in $dir"
 GiB=$((1024 * 1024 * 1024))
 size() { stat -c %s "$1" 2>/dev/null || echo 0; }
 [[ $(size id_a) == "$GiB" ]] || head -c 1G /dev/urandom >id_a
-[[ $(size id_b) == "$GiB" ]] && cmp -s id_a id_b || cp id_a id_b
+if [[ $(size id_b) != "$GiB" ]] || ! cmp -s id_a id_b; then cp id_a id_b; fi
 head -c 64M id_a >diff_a
 LC_ALL=C tr '\000-\377' '\001-\377\000' <diff_a >diff_b # every byte value + 1: all differ
 rm -f sparse_a sparse_b
@@ -65,68 +66,75 @@ head -c 1K id_a >tiny_a
 cp tiny_a tiny_b
 for f in id_a id_b diff_a diff_b sparse_a sparse_b tiny_a tiny_b; do cat "$f" >/dev/null; done
 
-# median N COMMAND: runs COMMAND (a shell line) N times after one warm-up, prints the median seconds.
-# Old reports are deleted before each run, untimed: truncating hundreds of MiB of page cache
-# inside the timed shell would otherwise be charged to the command.
+# pair N CMD_A CMD_B: runs the two commands (shell lines) in turn, N times each after one
+# warm-up of each, and prints their median times in seconds. Taking turns keeps the slow
+# drifts of a shared machine out of their ratio. Old reports are deleted before each run,
+# untimed: truncating hundreds of MiB of page cache would otherwise be charged to the command.
 prepare="rm -f out_*"
-median() {
-    local n=$1 cmd=$2
-    if command -v hyperfine >/dev/null; then
-        rm -f times.csv
-        hyperfine --style none --warmup 1 --runs "$n" --prepare "$prepare" --export-csv times.csv \
-            -n x "$cmd" >/dev/null 2>hyperfine.log || { cat hyperfine.log >&2; exit 1; }
-        awk -F, 'NR == 2 { printf "%.4f\n", $4 }' times.csv
-    else
-        sh -c "$prepare; $cmd"
-        for ((i = 0; i < n; i++)); do
-            local s e
-            sh -c "$prepare"
-            s=$(date +%s.%N); sh -c "$cmd"; e=$(date +%s.%N)
-            awk -v s="$s" -v e="$e" 'BEGIN { printf "%.4f\n", e - s }'
-        done | sort -n | awk '{ v[NR] = $1 } END { printf "%.4f\n", (v[int((NR + 1) / 2)] + v[int(NR / 2) + 1]) / 2 }'
-    fi
+median() { sort -n | awk '{ v[NR] = $1 } END { printf "%.4f\n", (v[int((NR + 1) / 2)] + v[int(NR / 2) + 1]) / 2 }'; }
+pair() {
+    local n=$1 a=$2 b=$3 i s e times_a="" times_b=""
+    sh -c "$prepare; $a"
+    sh -c "$prepare; $b"
+    for ((i = 0; i < n; i++)); do
+        sh -c "$prepare"
+        s=$EPOCHREALTIME; sh -c "$a"; e=$EPOCHREALTIME
+        times_a+="$s $e"$'\n'
+        sh -c "$prepare"
+        s=$EPOCHREALTIME; sh -c "$b"; e=$EPOCHREALTIME
+        times_b+="$s $e"$'\n'
+    done
+    printf '%s' "$times_a" | awk '{ print $2 - $1 }' | median
+    printf '%s' "$times_b" | awk '{ print $2 - $1 }' | median
 }
-timed() { # timed LABEL N COMMAND: median of COMMAND, shown as it is measured
+# timed LABEL_A LABEL_B N CMD_A CMD_B: the pair's medians on one line, shown as measured.
+timed() {
     local t
-    t=$(median "$2" "$3")
-    printf '   %-34s %8.3f s\n' "$1" "$t" >&2
+    t=$(pair "$3" "$4" "$5" | tr '\n' ' ')
+    read -r ta tb <<<"$t"
+    printf '   %-32s %8.3f s    %-22s %8.3f s\n' "$1" "$ta" "$2" "$tb" >&2
     echo "$t"
 }
 
-echo "== timing (median of $runs runs; cmp -l: 3 runs)"
-a_bvex=$(timed "bvex, 1 GiB identical" "$runs" "'$bvex' id_a id_b >out_a")
-a_floor=$(timed "floor, 1 GiB identical" "$runs" "./floor id_a id_b")
-a_cmp=$(timed "cmp, 1 GiB identical" "$runs" "cmp id_a id_b >out_a")
-a_wasm=nan
+echo "== timing (median of $runs runs each, in turns; cmp -l: 3 runs)"
+read -r a_bvex a_floor < <(timed "bvex, 1 GiB identical" "floor" "$runs" \
+    "'$bvex' id_a id_b >out_a" "./floor id_a id_b")
+read -r a2_bvex a_cmp < <(timed "bvex, 1 GiB identical" "cmp" "$runs" \
+    "'$bvex' id_a id_b >out_a" "cmp id_a id_b >out_a")
+a_wasm=nan a3_bvex=nan
 if [[ -f $wasm ]] && command -v node >/dev/null; then
-    a_wasm=$(timed "bvex.wasm under Node, 1 GiB identical" "$runs" \
-        "node '$root/tools/wasi-run.mjs' '$wasm' id_a id_b >out_a")
+    read -r a_wasm a3_bvex < <(timed "bvex.wasm under Node, 1 GiB" "bvex" "$runs" \
+        "node '$root/tools/wasi-run.mjs' '$wasm' id_a id_b >out_a" "'$bvex' id_a id_b >out_a")
 fi
 # The dense pair at widths 16, 256 and 1: bvex writing its report to a file, against cat
 # writing the same report (made beforehand, read from the page cache) to the same folder.
+# cat copies a file to a file inside the kernel (copy_file_range), which a program that makes
+# its text in memory cannot do: dd is the same copy through read() and write().
 for width in 16 256 1; do
     "$bvex" -"$width" diff_a diff_b >"report_$width"
     cat "report_$width" >/dev/null
 done
-b_bvex=$(timed "bvex, 64 MiB all different" "$runs" "'$bvex' diff_a diff_b >out_b_bvex")
+"$bvex" diff_a diff_b >out_b_bvex
 b_lines="$(wc -l <out_b_bvex) bvex lines"
-b_cat=$(timed "cat of its report" "$runs" "cat report_16 >out_b_cat")
-# cat copies a file to a file inside the kernel (copy_file_range), which a program that makes
-# its text in memory cannot do: dd is the same copy through read() and write().
-b_dd=$(timed "dd of its report" "$runs" "dd if=report_16 of=out_b_dd bs=256K status=none")
-b256_bvex=$(timed "bvex -256, 64 MiB all different" "$runs" "'$bvex' -256 diff_a diff_b >out_b")
-b256_cat=$(timed "cat of its report" "$runs" "cat report_256 >out_b")
-b1_bvex=$(timed "bvex -1, 64 MiB all different" "$runs" "'$bvex' -1 diff_a diff_b >out_b")
-b1_cat=$(timed "cat of its report" "$runs" "cat report_1 >out_b")
+read -r b_bvex b_cat < <(timed "bvex, 64 MiB all different" "cat of its report" "$runs" \
+    "'$bvex' diff_a diff_b >out_b" "cat report_16 >out_b")
+read -r b2_bvex b_dd < <(timed "bvex, 64 MiB all different" "dd of its report" "$runs" \
+    "'$bvex' diff_a diff_b >out_b" "dd if=report_16 of=out_b bs=256K status=none")
+read -r b256_bvex b256_cat < <(timed "bvex -256, 64 MiB" "cat of its report" "$runs" \
+    "'$bvex' -256 diff_a diff_b >out_b" "cat report_256 >out_b")
+read -r b1_bvex b1_cat < <(timed "bvex -1, 64 MiB" "cat of its report" "$runs" \
+    "'$bvex' -1 diff_a diff_b >out_b" "cat report_1 >out_b")
 rm -f report_*
-b_cmp=$(timed "cmp -l, 64 MiB all different" 3 "cmp -l diff_a diff_b >out_b_cmp || true")
+cmp -l diff_a diff_b >out_b_cmp || true
 b_lines+=", $(wc -l <out_b_cmp) cmp -l lines"
+read -r b3_bvex b_cmp < <(timed "bvex, 64 MiB all different" "cmp -l" 3 \
+    "'$bvex' diff_a diff_b >out_b" "cmp -l diff_a diff_b >out_b || true")
 rm -f out_*
-c_bvex=$(timed "bvex, 5 GiB sparse" "$runs" "'$bvex' sparse_a sparse_b >out_c")
-c_floor=$(timed "floor, 5 GiB sparse" "$runs" "./floor sparse_a sparse_b")
+read -r c_bvex c_floor < <(timed "bvex, 5 GiB sparse" "floor" "$runs" \
+    "'$bvex' sparse_a sparse_b >out_c" "./floor sparse_a sparse_b")
 c_out=$("$bvex" sparse_a sparse_b)
-d_bvex=$(timed "bvex, 1 KiB identical" "$runs" "'$bvex' tiny_a tiny_b >out_d")
-d_cmp=$(timed "cmp, 1 KiB identical" "$runs" "cmp tiny_a tiny_b >out_d")
+read -r d_bvex d_cmp < <(timed "bvex, 1 KiB identical" "cmp" "$runs" \
+    "'$bvex' tiny_a tiny_b >out_d" "cmp tiny_a tiny_b >out_d")
 
 rss() { /usr/bin/time -v "$bvex" "$1" "$2" 2>&1 >/dev/null | awk '/Maximum resident/ { print $NF }'; }
 if [[ -x /usr/bin/time ]]; then
@@ -157,13 +165,13 @@ echo
 row case bvex baseline baseline ratio target result
 row ---- ---- -------- -------- ----- ------ ------
 ratio_row "1 GiB identical" "$a_bvex" floor "$a_floor" 1.15
-ratio_row "1 GiB identical" "$a_bvex" "cmp" "$a_cmp" 0.4
+ratio_row "1 GiB identical" "$a2_bvex" "cmp" "$a_cmp" 0.4
 if [[ $a_wasm != nan ]]; then
-    ratio_row "1 GiB identical, wasm" "$a_wasm" "bvex" "$a_bvex" 2.5
+    ratio_row "1 GiB identical, wasm" "$a_wasm" "bvex" "$a3_bvex" 2.5
 fi
 ratio_row "64 MiB all different" "$b_bvex" "cat" "$b_cat" 1.5
-ratio_row "64 MiB all different" "$b_bvex" "dd" "$b_dd" -
-ratio_row "64 MiB all different" "$b_bvex" "cmp -l" "$b_cmp" 0.05
+ratio_row "64 MiB all different" "$b2_bvex" "dd" "$b_dd" -
+ratio_row "64 MiB all different" "$b3_bvex" "cmp -l" "$b_cmp" 0.05
 ratio_row "64 MiB, width 256" "$b256_bvex" "cat" "$b256_cat" -
 ratio_row "64 MiB, width 1" "$b1_bvex" "cat" "$b1_cat" -
 ratio_row "5 GiB sparse" "$c_bvex" floor "$c_floor" 1.15
