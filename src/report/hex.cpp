@@ -69,18 +69,14 @@ char* format_line(char* out, std::uint32_t address, const unsigned char* origina
         std::memcpy(&in, patched + done, sizeof in);
         format_sixteen(second_half + 2 * done, in);
     }
-    if (done < count) {
-        // The last few bytes are formatted as whole vectors of their own; only their digits
-        // are kept.
-        const std::size_t rest = count - done;
-        Bytes16 in{};
-        char digits[2 * sizeof(Bytes16)];
-        std::memcpy(&in, original + done, rest);
-        format_sixteen(digits, in);
-        std::memcpy(out + 2 * done, digits, 2 * rest);
-        std::memcpy(&in, patched + done, rest);
-        format_sixteen(digits, in);
-        std::memcpy(second_half + 2 * done, digits, 2 * rest);
+    // The last few bytes one at a time: a vector made of them would first have to wait for
+    // their copy to land in memory, which costs more than these few digits.
+    constexpr char DIGITS[] = "0123456789ABCDEF";
+    for (; done < count; ++done) {
+        out[2 * done] = DIGITS[original[done] >> 4];
+        out[2 * done + 1] = DIGITS[original[done] & 15];
+        second_half[2 * done] = DIGITS[patched[done] >> 4];
+        second_half[2 * done + 1] = DIGITS[patched[done] & 15];
     }
     out[2 * count] = ' ';
     second_half[2 * count] = '\n';
