@@ -74,7 +74,7 @@ FAULTS = [
     # Hex formatting.
     ("report/hex.cpp", "& 7;", "& 6;",
      "digits A to F shown as the characters before them"),
-    ("report/hex.cpp", "nibbles > 9)", "nibbles >= 9)",
+    ("report/hex.cpp", "(nibbles) > 9)", "(nibbles) >= 9)",
      "digit 9 shown as a letter"),
     ("report/hex.cpp", "digits_of(in >> 4)", "(in >> 4) + '0'",
      "high digits of bytes from A0 on shown as punctuation"),
