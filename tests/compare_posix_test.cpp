@@ -168,63 +168,75 @@ TEST(CompareFiles, FinishedLinesGoOutBeforeWaitingForInput) {
 void ignore_signal(int /*unused*/) {}
 
 TEST(CompareFiles, InterruptedReadsAndWritesDoNotChangeTheReport) {
-    // Signals with a handler that does not restart calls hit the loop while it waits on
-    // pipes fed in pieces and on a small output pipe drained slowly: reads and writes are
-    // interrupted, writes come back short, and the report outgrows the output buffer.
+    // Signals with a handler that does not restart calls hit the loop while it waits. In the
+    // first run it waits on pipes fed in small pieces, so reads are interrupted; in the second
+    // on a small output pipe drained slowly, while width 1 makes each write larger than the
+    // pipe, so writes are interrupted and come back short. Both reports outgrow the output
+    // buffer.
+    const struct {
+        std::int32_t width;
+        std::size_t largest_piece;  // fed into each input pipe at a time
+        useconds_t drain_pause;     // after each 1000 bytes read from the output pipe
+        bool small_output_pipe;
+    } runs[] = {{7, 600, 0, false}, {1, 60000, 100, true}};
     const Bytes original = counting_bytes(60000);
     const Bytes patched(60000, 0x5A);
-    const std::string expected = report_by_blocks(original, patched, 7, 0);
-    ASSERT_GT(expected.size(), 65536u);
-    struct sigaction handler {};
-    struct sigaction previous {};
-    handler.sa_handler = ignore_signal;
-    sigaction(SIGUSR1, &handler, &previous);
-    int a[2];
-    int b[2];
-    int out[2];
-    ASSERT_EQ(pipe(a), 0);
-    ASSERT_EQ(pipe(b), 0);
-    ASSERT_EQ(pipe(out), 0);
-#ifdef F_SETPIPE_SZ  // elsewhere the pipe keeps its size, still smaller than the report
-    fcntl(out[1], F_SETPIPE_SZ, 4096);
+    for (const auto& run : runs) {
+        const std::string expected = report_by_blocks(original, patched, run.width, 0);
+        ASSERT_GT(expected.size(), 256u * 1024);
+        struct sigaction handler {};
+        struct sigaction previous {};
+        handler.sa_handler = ignore_signal;
+        sigaction(SIGUSR1, &handler, &previous);
+        int a[2];
+        int b[2];
+        int out[2];
+        ASSERT_EQ(pipe(a), 0);
+        ASSERT_EQ(pipe(b), 0);
+        ASSERT_EQ(pipe(out), 0);
+#ifdef F_SETPIPE_SZ  // elsewhere the pipe keeps its size, still smaller than a write
+        if (run.small_output_pipe) {
+            fcntl(out[1], F_SETPIPE_SZ, 4096);
+        }
 #endif
-    std::thread feed_a = trickle(a[1], original, 4, 600);
-    std::thread feed_b = trickle(b[1], patched, 5, 600);
-    std::string report;
-    std::thread drain([&] {
-        char chunk[1000];
-        for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) {
-            report.append(chunk, static_cast<std::size_t>(n));
-            usleep(100);
+        std::thread feed_a = trickle(a[1], original, 4, run.largest_piece);
+        std::thread feed_b = trickle(b[1], patched, 5, run.largest_piece);
+        std::string report;
+        std::thread drain([&] {
+            char chunk[1000];
+            for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) {
+                report.append(chunk, static_cast<std::size_t>(n));
+                usleep(run.drain_pause);
+            }
+        });
+        std::atomic<bool> done{false};
+        std::thread pester([&, target = pthread_self()] {
+            while (!done) {
+                pthread_kill(target, SIGUSR1);
+                usleep(20);
+            }
+        });
+        Reader reader_a = reader_make(a[0], guarded_buffer(0, 1000), 1000);
+        Reader reader_b = reader_make(b[0], guarded_buffer(1, 1000), 1000);
+        output_redirect(out[1]);
+        const CompareResult result = compare_files(reader_a, reader_b, run.width, 0);
+        done = true;
+        pester.join();
+        sigaction(SIGUSR1, &previous, nullptr);
+        output_redirect(STDOUT_FILENO);
+        close(out[1]);
+        for (const int fd : {a[0], b[0]}) {  // what a loop that stopped early left, so feeds end
+            while (read(fd, guarded_buffer(0, 1000), 1000) > 0) {
+            }
+            close(fd);
         }
-    });
-    std::atomic<bool> done{false};
-    std::thread pester([&, target = pthread_self()] {
-        while (!done) {
-            pthread_kill(target, SIGUSR1);
-            usleep(20);
+        for (std::thread* t : {&feed_a, &feed_b, &drain}) {
+            t->join();
         }
-    });
-    Reader reader_a = reader_make(a[0], guarded_buffer(0, 1000), 1000);
-    Reader reader_b = reader_make(b[0], guarded_buffer(1, 1000), 1000);
-    output_redirect(out[1]);
-    const CompareResult result = compare_files(reader_a, reader_b, 7, 0);
-    done = true;
-    pester.join();
-    sigaction(SIGUSR1, &previous, nullptr);
-    output_redirect(STDOUT_FILENO);
-    close(out[1]);
-    for (const int fd : {a[0], b[0]}) {  // what a loop that stopped early left, so feeds end
-        while (read(fd, guarded_buffer(0, 1000), 1000) > 0) {
-        }
-        close(fd);
+        close(out[0]);
+        EXPECT_EQ(result, CompareResult::done) << "width " << run.width;
+        EXPECT_EQ(report, expected) << "width " << run.width;
     }
-    for (std::thread* t : {&feed_a, &feed_b, &drain}) {
-        t->join();
-    }
-    close(out[0]);
-    EXPECT_EQ(result, CompareResult::done);
-    EXPECT_EQ(report, expected);
 }
 
 }  // namespace
