@@ -84,9 +84,7 @@ for object; do
         fatal.cpp.o*) wanted=__fprintf_chk ;;
         *) wanted=__stack_chk_fail ;;
     esac
-    # The object's own symbol table, as objdump reads it: nm would read the intermediate
-    # code of a link-time optimised object, where the protections are not yet made.
-    objdump --syms "$object" | grep -Eq "[[:space:]]_{0,1}$wanted\$" ||
+    nm --undefined-only "$object" | grep -Eq " _{0,1}$wanted\$" ||
         fail "${object##*/} does not call $wanted: built without the protections"
 done
 echo "hardening check: $binary ($kind) is protected"
