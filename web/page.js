@@ -6,7 +6,8 @@
 
 'use strict';
 
-// Report lines shown in the view; the rest are counted and kept in the report only.
+// Report lines shown in the view (the worker sends no more); the rest are counted and kept
+// in the report only.
 const MAX_ROWS = 10000;
 // Lines are added to the view ROWS_PER_STEP at a time for at most FRAME_BUDGET_MS of each
 // animation frame, so that the page keeps answering while the view fills.
@@ -177,11 +178,19 @@ function forgetReport() {
     }
 }
 
+// Ends the run current: its worker stops, the status says text, and the buttons are those
+// of a page at rest.
+function stop(current, text) {
+    current.worker.terminate();
+    current.done = true;
+    setStatus(text, false);
+    setRunning(false);
+}
+
 function finish(current, message) {
     if (run !== current || current.done) {
         return;
     }
-    current.worker.terminate();
     const {status, stderr, compared, total, seconds, lines, differing} = message;
     ui.progress.max = Math.max(total, 1);
     ui.progress.value = compared;
@@ -189,14 +198,12 @@ function finish(current, message) {
     if (status === 0) {
         report = new Blob(current.parts, {type: 'text/plain'});
         const timing = seconds >= 1 ? ` in ${seconds.toFixed(1)} s, ${speed(compared, seconds)}` : '';
-        setStatus(`Done: compared ${size(compared)}${timing}. The report has ${count(lines, 'line', 'lines')}, `
-            + `${count(differing, 'differing byte', 'differing bytes')} (${size(report.size)}).`, false);
+        stop(current, `Done: compared ${size(compared)}${timing}. The report has ${count(lines, 'line', 'lines')}, `
+            + `${count(differing, 'differing byte', 'differing bytes')} (${size(report.size)}).`);
     } else {
         // bvex's own message, exactly as it wrote it on standard error.
-        setStatus(stderr, false);
+        stop(current, stderr);
     }
-    current.done = true;
-    setRunning(false);
 }
 
 function start() {
@@ -233,29 +240,18 @@ function start() {
         } else if (data.type === 'end') {
             finish(current, data);
         } else if (data.type === 'failure') {
-            current.worker.terminate();
-            current.done = true;
-            setStatus(`The comparison could not run in this browser: ${data.message}`, false);
-            setRunning(false);
+            stop(current, `The comparison could not run in this browser: ${data.message}`);
         }
     };
     current.worker.onerror = (event) => {
         event.preventDefault();
         if (run === current && !current.done) {
-            current.worker.terminate();
-            current.done = true;
-            setStatus(`The comparison could not run in this browser: ${event.message}`, false);
-            setRunning(false);
+            stop(current, `The comparison could not run in this browser: ${event.message}`);
         }
     };
     modulePromise.then(
-        (module) => current.worker.postMessage({module, args, files}),
-        (error) => {
-            current.done = true;
-            current.worker.terminate();
-            setStatus(`This browser cannot run bvex: ${error.message}`, false);
-            setRunning(false);
-        },
+        (module) => current.worker.postMessage({module, args, files, maxRows: MAX_ROWS}),
+        (error) => stop(current, `This browser cannot run bvex: ${error.message}`),
     );
 }
 
@@ -263,10 +259,7 @@ function cancel() {
     if (!run || run.done) {
         return;
     }
-    run.worker.terminate();
-    run.done = true;
-    setStatus(`Cancelled after comparing ${size(ui.progress.value)}.`, false);
-    setRunning(false);
+    stop(run, `Cancelled after comparing ${size(ui.progress.value)}.`);
 }
 
 function download() {

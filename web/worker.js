@@ -1,9 +1,10 @@
 // One run of bvex.wasm, in a worker of its own: the page posts the compiled module, the
-// command line and the files; the worker answers with messages of these types:
+// command line, the files and how many report lines its view shows (maxRows); the worker
+// answers with messages of these types:
 //   start     {jspi}: whether the files are read through JSPI or synchronously
 //   progress  {compared, total, seconds}: several times a second
 //   report    {blob, rows, lines, differing}: the next part of the report, the first
-//             report lines for the view (up to MAX_ROWS in all), and the counts so far
+//             report lines for the view (up to maxRows in all), and the counts so far
 //   end       {status, stderr, compared, total, seconds, lines, differing}
 //   failure   {message}: the module could not run (not one of bvex's own errors)
 
@@ -18,16 +19,14 @@ const SLICE_BYTES = 4 << 20;
 // PROGRESS_MS.
 const REPORT_PART_BYTES = 4 << 20;
 const PROGRESS_MS = 150;
-// Report lines sent for the view; the rest are counted only.
-const MAX_ROWS = 10000;
 // Longest report line: address, colon, space, 256 bytes twice in hex, space.
 const MAX_LINE_BYTES = 10 + 2 * 256 + 1 + 2 * 256;
 
-// Counts report lines and their differing bytes, and keeps the first lines as text.
+// Counts report lines and their differing bytes, and keeps the first maxRows lines as text.
 // A line is "AAAAAAAA: " then n original and n patched bytes in hex with a space between.
 // bvex writes whole lines, but nothing promises that a write ends with one: a line cut
 // between two writes is put together in carry.
-function reportCounter() {
+function reportCounter(maxRows) {
     const carry = new Uint8Array(MAX_LINE_BYTES + 1);
     let carried = 0;
     const counter = {lines: 0, differing: 0, rows: []};
@@ -44,7 +43,7 @@ function reportCounter() {
         }
         counter.lines += 1;
         counter.differing += differing;
-        if (counter.lines <= MAX_ROWS) {
+        if (counter.lines <= maxRows) {
             counter.rows.push(String.fromCharCode.apply(null, text.subarray(start, end)));
         }
     }
@@ -74,14 +73,14 @@ function reportCounter() {
     return counter;
 }
 
-async function run({module, args, files}) {
+async function run({module, args, files, maxRows}) {
     const started = performance.now();
     const seconds = () => (performance.now() - started) / 1000;
     const jspi = typeof WebAssembly.Suspending === 'function' && typeof WebAssembly.promising === 'function';
     const sizes = Object.values(files).map((f) => f.size);
     const total = sizes.length === 2 ? Math.min(...sizes) : 0;
     const read = new Map();
-    const counter = reportCounter();
+    const counter = reportCounter(maxRows);
     let parts = [];
     let partBytes = 0;
     let lastPost = 0;
