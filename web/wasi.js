@@ -174,13 +174,18 @@ function wasiImports(wanted, options) {
         return list;
     }
 
-    // Names in the root: "" or "." is the root itself; a leading "./" or "/" is dropped.
-    function lookUp(path) {
-        const name = path.replace(/^(\.?\/)+/, '');
-        if (name === '' || name === '.') {
-            return {directory: true};
+    // The name at path (pathLength bytes in memory) in the folder fd, which must be the root:
+    // {name}, where "" is the root itself ("" or "."; a leading "./" or "/" is dropped), or
+    // {error} with the errno.
+    function lookUp(fd, path, pathLength) {
+        if (fd !== ROOT_FD) {
+            return {error: open.has(fd) ? ERRNO_NOTDIR : ERRNO_BADF};
         }
-        return names.includes(name) ? {name} : null;
+        const name = new TextDecoder().decode(bytes().slice(path, path + pathLength)).replace(/^(\.?\/)+/, '');
+        if (name === '' || name === '.') {
+            return {name: ''};
+        }
+        return names.includes(name) ? {name} : {error: ERRNO_NOENT};
     }
 
     // dev, ino, filetype, size: a distinct inode for each descriptor and name.
@@ -197,8 +202,11 @@ function wasiImports(wanted, options) {
         return ERRNO_SUCCESS;
     }
 
-    function inodeOf(name) {
-        return 16 + names.indexOf(name);
+    // The filestat of a name in the root ("" for the root itself).
+    function putNameFilestat(at, name) {
+        return name === ''
+            ? putFilestat(at, 2, FILETYPE_DIRECTORY, 0)
+            : putFilestat(at, 16 + names.indexOf(name), FILETYPE_REGULAR_FILE, options.files[name].size);
     }
 
     // Copies what the source holds into the buffers, up to their end; returns the bytes.
@@ -301,43 +309,25 @@ function wasiImports(wanted, options) {
                 return putFilestat(at, 8 + fd, FILETYPE_CHARACTER_DEVICE, 0);
             }
             if (fd === ROOT_FD) {
-                return putFilestat(at, 2, FILETYPE_DIRECTORY, 0);
+                return putNameFilestat(at, '');
             }
             const file = open.get(fd);
-            if (!file) {
-                return ERRNO_BADF;
-            }
-            if (!file.source) {
-                return putFilestat(at, 2, FILETYPE_DIRECTORY, 0);
-            }
-            return putFilestat(at, inodeOf(file.name), FILETYPE_REGULAR_FILE, file.source.size);
+            return file ? putNameFilestat(at, file.name) : ERRNO_BADF;
         },
         path_filestat_get(fd, flags, path, pathLength, at) {
-            if (fd !== ROOT_FD) {
-                return open.has(fd) ? ERRNO_NOTDIR : ERRNO_BADF;
-            }
-            const found = lookUp(new TextDecoder().decode(bytes().slice(path, path + pathLength)));
-            if (!found) {
-                return ERRNO_NOENT;
-            }
-            if (found.directory) {
-                return putFilestat(at, 2, FILETYPE_DIRECTORY, 0);
-            }
-            return putFilestat(at, inodeOf(found.name), FILETYPE_REGULAR_FILE, options.files[found.name].size);
+            const found = lookUp(fd, path, pathLength);
+            return found.error ?? putNameFilestat(at, found.name);
         },
 
         path_open(fd, dirflags, path, pathLength, oflags, rightsBase, rightsInheriting, fdflags, fdAt) {
-            if (fd !== ROOT_FD) {
-                return open.has(fd) ? ERRNO_NOTDIR : ERRNO_BADF;
-            }
-            const found = lookUp(new TextDecoder().decode(bytes().slice(path, path + pathLength)));
-            if (!found) {
-                return oflags & OFLAGS_CREAT ? ERRNO_ROFS : ERRNO_NOENT;
+            const found = lookUp(fd, path, pathLength);
+            if (found.error) {
+                return found.error === ERRNO_NOENT && oflags & OFLAGS_CREAT ? ERRNO_ROFS : found.error;
             }
             if (oflags & (OFLAGS_CREAT | OFLAGS_EXCL | OFLAGS_TRUNC)) {
                 return ERRNO_ROFS;
             }
-            if (found.directory) {
+            if (found.name === '') {
                 open.set(nextFd, {name: '', source: null});
             } else if (oflags & OFLAGS_DIRECTORY) {
                 return ERRNO_NOTDIR;
@@ -385,14 +375,7 @@ function wasiImports(wanted, options) {
             view().setBigUint64(resultAt, position, true);
             return ERRNO_SUCCESS;
         },
-        fd_tell(fd, resultAt) {
-            const file = open.get(fd);
-            if (!file || !file.source) {
-                return file || fd <= ROOT_FD ? ERRNO_SPIPE : ERRNO_BADF;
-            }
-            view().setBigUint64(resultAt, BigInt(file.source.position), true);
-            return ERRNO_SUCCESS;
-        },
+        fd_tell: (fd, resultAt) => calls.fd_seek(fd, 0n, WHENCE_CUR, resultAt),
         fd_advise: (fd) => (open.has(fd) ? ERRNO_SUCCESS : ERRNO_BADF),
 
         fd_close(fd) {
