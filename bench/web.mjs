@@ -16,14 +16,11 @@
 import {spawnSync} from 'node:child_process';
 import {randomFillSync} from 'node:crypto';
 import {closeSync, copyFileSync, existsSync, mkdirSync, openSync, readdirSync, readFileSync, rmdirSync, rmSync, statSync, writeFileSync, writeSync} from 'node:fs';
-import {createRequire} from 'node:module';
 import {join, resolve} from 'node:path';
 import {pathToFileURL} from 'node:url';
 
-const {chromium} = createRequire(new URL('../tests/web/package.json', import.meta.url))('playwright-core');
+import {launchChromium} from '../tests/web/chromium.mjs';
 
-const FLAGS = ['--no-sandbox', '--disable-background-networking', '--disable-component-update',
-    '--disable-sync', '--no-first-run', '--disable-quic'];
 const HANG_MS = 600_000;
 const MiB = 1024 * 1024;
 
@@ -171,7 +168,7 @@ function browserResident() {
 
 // One run in a fresh browser: seconds from the click to the end, and the memory growth.
 async function measure(url, pair, button, expectDone) {
-    const browser = await chromium.launch({executablePath: '/usr/bin/chromium', headless: true, args: FLAGS});
+    const browser = await launchChromium();
     try {
         const page = await browser.newPage();
         await page.goto(url);

@@ -18,7 +18,7 @@ import {join} from 'node:path';
 import {after, before, describe, test} from 'node:test';
 import {fileURLToPath, pathToFileURL} from 'node:url';
 
-import {chromium} from 'playwright-core';
+import {launchChromium} from './chromium.mjs';
 
 const PAGE = process.env.BVEX_PAGE;
 const NATIVE = process.env.BVEX_NATIVE;
@@ -138,6 +138,7 @@ const sample = {
     screenshot: true,
 };
 const [bigOriginal, bigPatched] = sparsePair();
+const sparse = {name: 'sparse pair past 4 GiB', original: bigOriginal, patched: bigPatched, width: '', address: ''};
 const ROWS = [
     sample,
     ...randomRows(6),
@@ -145,7 +146,7 @@ const ROWS = [
     {...sample, name: 'width 300', width: '300', screenshot: false},
     {...sample, name: 'width 0', width: '0', screenshot: false},
     {...sample, name: 'empty original', original: scratchFile('empty', Buffer.alloc(0)), screenshot: false},
-    {name: 'sparse pair past 4 GiB', original: bigOriginal, patched: bigPatched, width: '', address: ''},
+    sparse,
 ];
 
 // The native bvex on the command line the page makes from the same fields.
@@ -201,18 +202,7 @@ for (const jspi of [true, false]) {
         const problems = [];
 
         before(async () => {
-            browser = await chromium.launch({
-                executablePath: process.env.BVEX_CHROMIUM || '/usr/bin/chromium',
-                headless: true,
-                args: [
-                    '--no-sandbox',
-                    '--disable-background-networking',
-                    '--disable-component-update',
-                    '--disable-sync',
-                    '--no-first-run',
-                    '--disable-quic',
-                ],
-            });
+            browser = await launchChromium();
             const context = await browser.newContext({viewport: {width: 1000, height: 1000}});
             context.on('request', (request) => {
                 if (!/^(file|blob|data):/.test(request.url())) {
@@ -238,12 +228,17 @@ for (const jspi of [true, false]) {
             await browser?.close();
         });
 
-        async function compare(row) {
+        // Fills the fields with the row's and starts the comparison.
+        async function start(row) {
             await page.getByLabel('Original file').setInputFiles(row.original);
             await page.getByLabel('Patched file').setInputFiles(row.patched);
             await page.getByLabel('Line width').fill(row.width);
             await page.getByLabel('Block address').fill(row.address);
             await page.getByRole('button', {name: 'Compare'}).click();
+        }
+
+        async function compare(row) {
+            await start(row);
             await page.getByRole('status').and(page.locator('[aria-busy="false"]')).waitFor({timeout: HANG_MS});
         }
 
@@ -282,11 +277,7 @@ for (const jspi of [true, false]) {
         }
 
         test('Cancel stops a long run, and the next run succeeds', {timeout: HANG_MS}, async () => {
-            await page.getByLabel('Original file').setInputFiles(bigOriginal);
-            await page.getByLabel('Patched file').setInputFiles(bigPatched);
-            await page.getByLabel('Line width').fill('');
-            await page.getByLabel('Block address').fill('');
-            await page.getByRole('button', {name: 'Compare'}).click();
+            await start(sparse);
             await page.getByRole('status').filter({hasText: /^Compared .* \(\d+ %\)/}).waitFor({timeout: HANG_MS});
             await page.getByRole('button', {name: 'Cancel'}).click();
             assert.match(await page.getByRole('status').textContent(), /^Cancelled/);
