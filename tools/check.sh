@@ -57,6 +57,10 @@ unpackaged() {
     ((${#absent[@]} > 0)) || return 1
     join ', ' "${absent[@]}"
 }
+# clang_builds FLAG...: clang++ with the flags builds a small program with the C++ library.
+clang_builds() {
+    printf '#include <string>\nint main() {}\n' | clang++ "$@" -x c++ - -o /dev/null 2>/dev/null
+}
 skip() {
     if [[ ${CI:-} == true ]]; then
         echo "check: $1 cannot run here: $2" >&2
@@ -125,8 +129,7 @@ cmake --workflow --preset asan
 # libc++abi-dev).
 if absent=$(missing clang++); then
     skip "libc++ suite" "not found: $absent"
-elif ! printf '#include <string>\nint main() {}\n' |
-    clang++ -stdlib=libc++ -x c++ - -o /dev/null 2>/dev/null; then
+elif ! clang_builds -stdlib=libc++; then
     skip "libc++ suite" "clang++ cannot build with libc++ (Debian: libc++-dev, libc++abi-dev)"
 else
     cmake --workflow --preset libcxx
@@ -164,8 +167,7 @@ done
 # libclang-rt-14-dev-wasm32).
 if absent=$(missing clang++ node); then
     skip "WASI suite" "not found: $absent"
-elif ! printf '#include <string>\nint main() {}\n' |
-    clang++ --target=wasm32-wasi -x c++ - -o /dev/null 2>/dev/null; then
+elif ! clang_builds --target=wasm32-wasi; then
     skip "WASI suite" "clang++ cannot build for wasm32-wasi (Debian: wasi-libc, libc++-14-dev-wasm32, libc++abi-14-dev-wasm32, libclang-rt-14-dev-wasm32)"
 else
     # Its test web_page runs the page's browser tests, which need Chromium and their
