@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <thread>
 
@@ -39,6 +40,36 @@ void random_pair(std::mt19937& rng, std::int32_t width, std::size_t size, std::s
     }
 }
 
+// The report of the comparison when both files' bytes are handed to it in pieces of 1 to
+// largest bytes, each file only when the comparison asks for it, as the web page does.
+std::string compare_handed(const Bytes& original, const Bytes& patched, std::int32_t width,
+                           std::uint32_t address, std::size_t capacity, std::size_t largest,
+                           std::mt19937& rng) {
+    Reader readers[] = {reader_make(-1, guarded_buffer(0, capacity), capacity),
+                        reader_make(-1, guarded_buffer(1, capacity), capacity)};
+    const Bytes* files[] = {&original, &patched};
+    std::size_t given[] = {0, 0};
+    return capture_report([&] {
+        Comparison c = comparison_make(readers[0], readers[1], width, address);
+        for (Need need = compare_buffered(c); need != Need::nothing; need = compare_buffered(c)) {
+            const std::size_t side = need == Need::original ? 0 : 1;
+            Reader& r = readers[side];
+            const Bytes& file = *files[side];
+            if (given[side] == file.size()) {
+                r.at_end = true;
+                continue;
+            }
+            const std::size_t room = reader_room(r);
+            ASSERT_GT(room, 0u);
+            const std::size_t n = std::min({room, file.size() - given[side], 1 + rng() % largest});
+            std::copy_n(file.data() + given[side], n, r.buffer + r.end);
+            reader_give(r, n);
+            given[side] += n;
+        }
+        EXPECT_EQ(compare_finish(c, CompareResult::done), CompareResult::done);
+    });
+}
+
 TEST(CompareFiles, BulkPathMatchesBlockByBlock) {
     std::mt19937 rng(20261207);
     const std::int32_t widths[] = {1, 2, 3, 4, 5, 7, 8, 13, 16, 17, 31, 32, 64, 100, 255, 256};
@@ -59,9 +90,15 @@ TEST(CompareFiles, BulkPathMatchesBlockByBlock) {
                 close_fd(a);
                 close_fd(b);
                 ASSERT_EQ(got.result, CompareResult::done);
-                ASSERT_EQ(got.report, report_by_blocks(original, patched, width, address))
+                const std::string expected = report_by_blocks(original, patched, width, address);
+                ASSERT_EQ(got.report, expected)
                     << "width " << width << ", capacity " << capacity << ", lengths "
                     << original.size() << "/" << patched.size();
+                // The same bytes handed over in pieces, small and large, as the page does.
+                ASSERT_EQ(compare_handed(original, patched, width, address, capacity,
+                                         round % 2 == 0 ? 7 : capacity, rng),
+                          expected)
+                    << "handed in pieces: width " << width << ", capacity " << capacity;
             }
         }
     }

@@ -1,6 +1,7 @@
-// The page: runs bvex.wasm in a worker with the command line the fields make, shows its
-// progress, keeps the report as a Blob of parts and shows its first lines side by side.
-// build.mjs puts BVEX_WASM (the module, base64) and BVEX_WORKER (the worker's source) first.
+// The page: runs bvex's module in a worker with the command line the fields make, reads the
+// files for it where the worker cannot, shows its progress, keeps the report as a Blob of
+// parts and shows its first lines side by side. build.mjs puts BVEX_WASM (the module,
+// base64) and BVEX_WORKER (the worker's source) first.
 
 /* global BVEX_WASM, BVEX_WORKER */
 
@@ -33,7 +34,6 @@ const ui = {
     more: $('more'),
 };
 
-const jspi = typeof WebAssembly.Suspending === 'function' && typeof WebAssembly.promising === 'function';
 const modulePromise = WebAssembly.compile(Uint8Array.from(atob(BVEX_WASM), (c) => c.charCodeAt(0)));
 const workerUrl = URL.createObjectURL(new Blob([BVEX_WORKER], {type: 'text/javascript'}));
 
@@ -62,10 +62,12 @@ function speed(bytes, seconds) {
     return seconds > 0 ? `${size(bytes / seconds)}/s` : '';
 }
 
-function showPath(usesJspi) {
-    ui.path.textContent = usesJspi
-        ? 'Files are read in the background as streams (WebAssembly JSPI): fast, in constant memory.'
-        : 'This browser lacks WebAssembly JSPI, so files are read with synchronous reads: slower, and it needs more memory.';
+// Says who reads the files: the worker that compares them, or, where this browser lets only
+// the page read files (WebKit, for a page opened from disk), the page.
+function showPath(reads) {
+    ui.path.textContent = reads === 'worker'
+        ? 'Files are read in the background, piece by piece, by the worker that compares them: in constant memory.'
+        : 'This browser lets only the page itself read the files, so the page reads them piece by piece and hands each piece to the worker that compares them: in constant memory.';
 }
 
 function setStatus(text, busy) {
@@ -206,13 +208,31 @@ function finish(current, message) {
     }
 }
 
+// Reads a piece of a file for the worker of the run current and hands it over; a run that
+// has ended reads nothing more.
+function readPiece(current, {name, position, length}) {
+    if (run !== current || current.done) {
+        return;
+    }
+    const file = current.files[name];
+    const answer = (message, transfer) => {
+        if (run === current && !current.done) {
+            current.worker.postMessage({type: 'piece', name, position, ...message}, transfer);
+        }
+    };
+    file.slice(position, position + length).arrayBuffer().then(
+        (buffer) => answer({buffer}, [buffer]),
+        (error) => answer({error: String(error && error.message ? error.message : error)}, []),
+    );
+}
+
 function start() {
     if (run && !run.done) {
         return;
     }
     forgetReport();
     const {args, files} = commandLine();
-    const current = {worker: new Worker(workerUrl), parts: [], queue: [], widest: 0, done: false};
+    const current = {worker: new Worker(workerUrl), files, parts: [], queue: [], widest: 0, done: false};
     run = current;
     ui.rows.replaceChildren();
     ui.rows.style.setProperty('--bytes', '0');
@@ -226,7 +246,9 @@ function start() {
             return;
         }
         if (data.type === 'start') {
-            showPath(data.jspi);
+            showPath(data.reads);
+        } else if (data.type === 'read') {
+            readPiece(current, data);
         } else if (data.type === 'progress') {
             ui.progress.max = Math.max(data.total, 1);
             ui.progress.value = data.compared;
@@ -250,7 +272,7 @@ function start() {
         }
     };
     modulePromise.then(
-        (module) => current.worker.postMessage({module, args, files, maxRows: MAX_ROWS}),
+        (module) => current.worker.postMessage({type: 'run', module, args, files, maxRows: MAX_ROWS}),
         (error) => stop(current, `This browser cannot run bvex: ${error.message}`),
     );
 }
@@ -327,4 +349,3 @@ ui.form.addEventListener('submit', (event) => {
 ui.cancel.addEventListener('click', cancel);
 ui.download.addEventListener('click', download);
 ui.copy.addEventListener('click', copy);
-showPath(jspi);

@@ -1,16 +1,14 @@
-// The WASI preview-1 system calls bvex.wasm makes, for one run in a worker: a root folder
-// "/" holding the files chosen in the page, the command line and environment given, the
-// report and the messages handed to callbacks. Files are read either asynchronously (each
-// file's stream reader; the module must be run through JSPI) or synchronously
-// (FileReaderSync). Every call the module imports that is not here answers ENOSYS.
+// The WASI preview-1 system calls of the page's bvex module, for one run in a worker: a root
+// folder "/" holding the files chosen in the page, the command line and environment given,
+// the report and the messages handed to callbacks. The files can be opened, looked at and
+// closed, but not read: the page hands their bytes to the module's own calls. Every call the
+// module imports that is not here answers ENOSYS.
 
 /* exported wasiImports, WasiExit */
 
 const ERRNO_SUCCESS = 0;
 const ERRNO_BADF = 8;
 const ERRNO_INVAL = 28;
-const ERRNO_IO = 29;
-const ERRNO_ISDIR = 31;
 const ERRNO_NOENT = 44;
 const ERRNO_NOSYS = 52;
 const ERRNO_NOTDIR = 54;
@@ -44,102 +42,16 @@ class WasiExit extends Error {
     }
 }
 
-// A file read front to back in chunks: next() gives the following chunk (a Uint8Array, or
-// null at the end of the file), at once or as a promise. take() copies what is buffered;
-// fill() gets the next chunk and answers whether there is one, at once or as a promise, as
-// next() does; a file that cannot be read makes it throw or reject.
-function chunkSource(file, next, close) {
-    let chunk = new Uint8Array(0);
-    let used = 0;
-    const accept = (value) => {
-        if (value === null) {
-            return false;
-        }
-        chunk = value;
-        used = 0;
-        return true;
-    };
-    return {
-        position: 0,
-        size: file.size,
-        buffered() {
-            return chunk.length - used;
-        },
-        take(target) {
-            const n = Math.min(target.length, chunk.length - used);
-            target.set(chunk.subarray(used, used + n));
-            used += n;
-            this.position += n;
-            return n;
-        },
-        fill() {
-            const value = next();
-            return value instanceof Promise ? value.then(accept) : accept(value);
-        },
-        close,
-    };
-}
-
-// A file read through its stream reader into one buffer of bufferBytes, reused for the
-// whole file where the stream takes a buffer of ours (BYOB); a plain reader's chunks
-// otherwise. Its chunks come as promises: the module must be run through JSPI.
-function streamSource(file, bufferBytes) {
-    const stream = file.stream();
-    let reader = null;
-    let byob = true;
-    try {
-        reader = stream.getReader({mode: 'byob'});
-    } catch {
-        reader = stream.getReader();
-        byob = false;
-    }
-    let buffer = byob ? new ArrayBuffer(bufferBytes) : null;
-    let ended = false;
-    return chunkSource(file, async () => {
-        // An empty chunk is not the end: only done is.
-        while (!ended) {
-            const {value, done} = byob ? await reader.read(new Uint8Array(buffer)) : await reader.read();
-            if (byob && value) {
-                buffer = value.buffer;
-            }
-            if (done) {
-                ended = true;
-            } else if (value.length > 0) {
-                return value;
-            }
-        }
-        return null;
-    }, () => {
-        reader.cancel().catch(() => {});
-    });
-}
-
-// A file read with FileReaderSync, sliceBytes at a time, each slice a new buffer.
-function syncSource(file, sliceBytes) {
-    const fileReader = new FileReaderSync();
-    const source = chunkSource(file, () => {
-        const start = source.position;
-        if (start >= file.size) {
-            return null;
-        }
-        const slice = new Uint8Array(fileReader.readAsArrayBuffer(file.slice(start, start + sliceBytes)));
-        return slice.length > 0 ? slice : null;
-    }, () => {});
-    return source;
-}
-
 // The imports for a module that imports the names in wanted (WebAssembly.Module.imports).
-// options: args and env (arrays of strings), files (name in "/" -> File), jspi (true: run
-// _start through WebAssembly.promising), bufferBytes, onStdout(Uint8Array, a copy),
-// onStderr(Uint8Array), onRead(name, bytes). Call setMemory with the instance's memory
-// before running it.
+// options: args and env (arrays of strings), files (name in "/" -> File), onStdout(Uint8Array,
+// a copy), onStderr(Uint8Array). Call setMemory with the instance's memory before running it.
 function wasiImports(wanted, options) {
     const encoder = new TextEncoder();
     const args = options.args.map((a) => encoder.encode(`${a}\0`));
     const env = options.env.map((e) => encoder.encode(`${e}\0`));
     const names = Object.keys(options.files);
     let memory = null;
-    const open = new Map(); // fd -> {name, source}
+    const open = new Map(); // fd -> {name, file}: file is null for the root
     let nextFd = ROOT_FD + 1;
 
     const view = () => new DataView(memory.buffer);
@@ -209,58 +121,6 @@ function wasiImports(wanted, options) {
             : putFilestat(at, 16 + names.indexOf(name), FILETYPE_REGULAR_FILE, options.files[name].size);
     }
 
-    // Copies what the source holds into the buffers, up to their end; returns the bytes.
-    function takeInto(source, list) {
-        const mem = bytes();
-        let total = 0;
-        for (const {base, length} of list) {
-            let done = 0;
-            while (done < length && source.buffered() > 0) {
-                done += source.take(mem.subarray(base + done, base + length));
-            }
-            total += done;
-            if (done < length) {
-                break;
-            }
-        }
-        return total;
-    }
-
-    function fdRead(fd, iovs, iovsLength, readAt) {
-        const file = open.get(fd);
-        if (fd === 0) {
-            view().setUint32(readAt, 0, true);
-            return ERRNO_SUCCESS;
-        }
-        if (!file) {
-            return ERRNO_BADF;
-        }
-        if (!file.source) {
-            return ERRNO_ISDIR;
-        }
-        const list = iovecs(iovs, iovsLength);
-        const finish = (n) => {
-            view().setUint32(readAt, n, true);
-            options.onRead(file.name, n);
-            return ERRNO_SUCCESS;
-        };
-        const wantsBytes = list.some((iov) => iov.length > 0);
-        if (!wantsBytes || file.source.buffered() > 0) {
-            return finish(takeInto(file.source, list));
-        }
-        if (options.jspi) {
-            return file.source.fill().then(
-                (more) => finish(more ? takeInto(file.source, list) : 0),
-                () => ERRNO_IO,
-            );
-        }
-        try {
-            return finish(file.source.fill() ? takeInto(file.source, list) : 0);
-        } catch {
-            return ERRNO_IO;
-        }
-    }
-
     const calls = {
         args_sizes_get: (countAt, sizeAt) => putSizes(args, countAt, sizeAt),
         args_get: (pointers, buffer) => putStrings(args, pointers, buffer),
@@ -291,7 +151,7 @@ function wasiImports(wanted, options) {
             if (fd === ROOT_FD) {
                 filetype = FILETYPE_DIRECTORY;
             } else if (open.has(fd)) {
-                filetype = open.get(fd).source ? FILETYPE_REGULAR_FILE : FILETYPE_DIRECTORY;
+                filetype = open.get(fd).file ? FILETYPE_REGULAR_FILE : FILETYPE_DIRECTORY;
             } else if (fd > 2) {
                 return ERRNO_BADF;
             }
@@ -328,20 +188,16 @@ function wasiImports(wanted, options) {
                 return ERRNO_ROFS;
             }
             if (found.name === '') {
-                open.set(nextFd, {name: '', source: null});
+                open.set(nextFd, {name: '', file: null});
             } else if (oflags & OFLAGS_DIRECTORY) {
                 return ERRNO_NOTDIR;
             } else {
-                const file = options.files[found.name];
-                const source = options.jspi ? streamSource(file, options.bufferBytes) : syncSource(file, options.bufferBytes);
-                open.set(nextFd, {name: found.name, source});
+                open.set(nextFd, {name: found.name, file: options.files[found.name]});
             }
             view().setUint32(fdAt, nextFd, true);
             nextFd += 1;
             return ERRNO_SUCCESS;
         },
-
-        fd_read: options.jspi ? new WebAssembly.Suspending(fdRead) : fdRead,
 
         fd_write(fd, iovs, iovsLength, writtenAt) {
             const sink = fd === 1 ? options.onStdout : fd === 2 ? options.onStderr : null;
@@ -361,18 +217,17 @@ function wasiImports(wanted, options) {
 
         fd_seek(fd, offset, whence, resultAt) {
             const file = open.get(fd);
-            if (!file || !file.source) {
+            if (!file || !file.file) {
                 return file || fd <= ROOT_FD ? ERRNO_SPIPE : ERRNO_BADF;
             }
-            // The files are read front to back: only asking where one is stands.
-            const position = BigInt(file.source.position);
-            const target = whence === WHENCE_CUR ? position + offset
-                : whence === WHENCE_SET ? offset
-                : whence === WHENCE_END ? BigInt(file.source.size) + offset : -1n;
-            if (target !== position) {
+            // Nothing is read through a descriptor, so each stands at its start: only asking
+            // where one is succeeds.
+            const target = whence === WHENCE_CUR || whence === WHENCE_SET ? offset
+                : whence === WHENCE_END ? BigInt(file.file.size) + offset : -1n;
+            if (target !== 0n) {
                 return ERRNO_SPIPE;
             }
-            view().setBigUint64(resultAt, position, true);
+            view().setBigUint64(resultAt, 0n, true);
             return ERRNO_SUCCESS;
         },
         fd_tell: (fd, resultAt) => calls.fd_seek(fd, 0n, WHENCE_CUR, resultAt),
@@ -382,9 +237,6 @@ function wasiImports(wanted, options) {
             const file = open.get(fd);
             if (!file) {
                 return fd <= ROOT_FD ? ERRNO_SUCCESS : ERRNO_BADF;
-            }
-            if (file.source) {
-                file.source.close();
             }
             open.delete(fd);
             return ERRNO_SUCCESS;

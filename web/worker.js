@@ -1,7 +1,13 @@
-// One run of bvex.wasm, in a worker of its own: the page posts the compiled module, the
-// command line, the files and how many report lines its view shows (maxRows); the worker
-// answers with messages of these types:
-//   start     {jspi}: whether the files are read through JSPI or synchronously
+// One run of bvex in a worker of its own. The page posts {type: 'run', module, args, files,
+// maxRows}: the compiled module (page_wasi.cpp), the command line, the files by name and how
+// many report lines its view shows. The worker reads both files piece by piece, itself or,
+// where the browser lets only the page read them, through the page, and hands each piece to
+// the module, which compares what it has and says which file it needs more of. It answers
+// with messages of these types:
+//   start     {reads}: 'worker' or 'page', who reads the files
+//   read      {name, position, length}: a piece of a file for the page to read (reads 'page');
+//             the page answers {type: 'piece', name, position, buffer} (transferred) or
+//             {type: 'piece', name, position, error}
 //   progress  {compared, total, seconds}: several times a second
 //   report    {blob, rows, lines, differing}: the next part of the report, the first
 //             report lines for the view (up to maxRows in all), and the counts so far
@@ -10,17 +16,20 @@
 
 /* global wasiImports, WasiExit */
 
-// Each file's read buffer, reused for the whole file: large enough that suspending the
-// module costs little per byte.
-const READ_BUFFER_BYTES = 4 << 20;
-// FileReaderSync reads each file in slices of this size, each a new buffer.
-const SLICE_BYTES = 4 << 20;
+// Files are read in pieces of this size, with up to PIECES_AHEAD reads of each under way, so
+// that reading one piece overlaps comparing the one before.
+const PIECE_BYTES = 4 << 20;
+const PIECES_AHEAD = 2;
 // The report goes to the page in parts of about this size, or at the latest every
 // PROGRESS_MS.
 const REPORT_PART_BYTES = 4 << 20;
 const PROGRESS_MS = 150;
 // Longest report line: address, colon, space, 256 bytes twice in hex, space.
 const MAX_LINE_BYTES = 10 + 2 * 256 + 1 + 2 * 256;
+// What the module's calls answer: the file it needs more of, or the end of the comparison.
+const GIVE_ORIGINAL = 0;
+const GIVE_PATCHED = 1;
+const NAMES = ['original', 'patched'];
 
 // Counts report lines and their differing bytes, and keeps the first maxRows lines as text.
 // A line is "AAAAAAAA: " then n original and n patched bytes in hex with a space between.
@@ -73,20 +82,169 @@ function reportCounter(maxRows) {
     return counter;
 }
 
+// A file's pieces in order, each a Uint8Array: next() gives the next piece, null after the
+// last, or rejects when the file cannot be read, or gives fewer bytes than it had when it was
+// chosen (it was shortened since): a shorter report must never pass for a whole one. A piece
+// is valid until next() is called again. putBack(rest) makes rest, the unused end of the
+// last piece, the next piece.
+function pieceCursor(file, read) {
+    let leftover = null;
+    let given = 0;
+    return {
+        async next() {
+            if (leftover) {
+                const piece = leftover;
+                leftover = null;
+                return piece;
+            }
+            const piece = await read();
+            given += piece ? piece.length : 0;
+            if (piece ? given > file.size : given !== file.size) {
+                throw new Error(`${file.name}: ${given} bytes read of ${file.size}`);
+            }
+            return piece;
+        },
+        putBack(rest) {
+            leftover = rest;
+        },
+    };
+}
+
+// Pieces read by slicing the file, readPiece(position, length) giving an ArrayBuffer, with
+// up to PIECES_AHEAD reads under way. A read that fails counts only when its piece is taken:
+// the comparison may end before.
+function slicePieces(file, readPiece) {
+    const queue = [];
+    let requested = 0;
+    function readAhead() {
+        while (queue.length < PIECES_AHEAD && requested < file.size) {
+            const position = requested;
+            const length = Math.min(PIECE_BYTES, file.size - position);
+            requested += length;
+            const piece = readPiece(position, length).then((buffer) => new Uint8Array(buffer));
+            piece.catch(() => {});
+            queue.push(piece);
+        }
+    }
+    return pieceCursor(file, async () => {
+        readAhead();
+        const piece = queue.length > 0 ? await queue.shift() : null;
+        readAhead();
+        return piece;
+    });
+}
+
+// Pieces read through the file's byte stream into two buffers of our own in turn: the next
+// piece is read into one while the module takes the other. Where the browser offers it, this
+// reads fastest.
+function streamPieces(file) {
+    const reader = file.stream().getReader({mode: 'byob'});
+    const free = [new ArrayBuffer(PIECE_BYTES), new ArrayBuffer(PIECE_BYTES)];
+    let inUse = null;
+    let pending = null;
+    let ended = false;
+    function readAhead() {
+        if (pending || ended || free.length === 0) {
+            return;
+        }
+        pending = reader.read(new Uint8Array(free.pop())).then(({value, done}) => {
+            if (done) {
+                ended = true;
+                return null;
+            }
+            return value;
+        });
+        pending.catch(() => {});
+    }
+    return pieceCursor(file, async () => {
+        for (;;) {
+            if (inUse) {
+                free.push(inUse);
+                inUse = null;
+            }
+            readAhead();
+            if (!pending) {
+                return null;
+            }
+            const piece = await pending;
+            pending = null;
+            if (piece === null) {
+                return null;
+            }
+            // An empty piece is not the end: only done is.
+            inUse = piece.buffer;
+            if (piece.length > 0) {
+                readAhead();
+                return piece;
+            }
+        }
+    });
+}
+
+// Whether this worker's browser gives a File's bytes through a stream reader into buffers of
+// our own (BYOB).
+function hasByteStreams(file) {
+    try {
+        file.slice(0, 0).stream().getReader({mode: 'byob'}).releaseLock();
+        return true;
+    } catch {
+        return false;
+    }
+}
+
+// Whether this worker can read the files itself. WebKit lets a worker of a page opened from
+// disk read no File at all, though the page itself can.
+async function canRead(files) {
+    try {
+        for (const file of Object.values(files)) {
+            await file.slice(0, 1).arrayBuffer();
+        }
+        return true;
+    } catch {
+        return false;
+    }
+}
+
+// Pieces read by the page: each asked for with a read message and answered with a piece one.
+function pageReader() {
+    const waiting = new Map(); // "name position" -> {resolve, reject}
+    return {
+        read(name, position, length) {
+            return new Promise((resolve, reject) => {
+                waiting.set(`${name} ${position}`, {resolve, reject});
+                postMessage({type: 'read', name, position, length});
+            });
+        },
+        answer({name, position, buffer, error}) {
+            const key = `${name} ${position}`;
+            const promise = waiting.get(key);
+            waiting.delete(key);
+            if (error === undefined) {
+                promise?.resolve(buffer);
+            } else {
+                promise?.reject(new Error(error));
+            }
+        },
+    };
+}
+
+let fromPage = null;
+
 async function run({module, args, files, maxRows}) {
     const started = performance.now();
     const seconds = () => (performance.now() - started) / 1000;
-    const jspi = typeof WebAssembly.Suspending === 'function' && typeof WebAssembly.promising === 'function';
     const sizes = Object.values(files).map((f) => f.size);
     const total = sizes.length === 2 ? Math.min(...sizes) : 0;
-    const read = new Map();
+    const given = [0, 0];
     const counter = reportCounter(maxRows);
     let parts = [];
     let partBytes = 0;
     let lastPost = 0;
     let stderr = new Uint8Array(0);
 
-    const compared = () => (read.size === 2 ? Math.min(total, ...read.values()) : 0);
+    // Both files have given the module at least this much: never more than it has compared
+    // plus a piece.
+    const compared = () => Math.min(total, ...given);
 
     function postReport() {
         postMessage({
@@ -114,10 +272,8 @@ async function run({module, args, files, maxRows}) {
 
     const wasi = wasiImports(WebAssembly.Module.imports(module), {
         args,
-        env: ['PWD=/'],
+        env: [],
         files,
-        jspi,
-        bufferBytes: jspi ? READ_BUFFER_BYTES : SLICE_BYTES,
         onStdout(text) {
             counter.feed(text);
             parts.push(text);
@@ -133,21 +289,53 @@ async function run({module, args, files, maxRows}) {
             joined.set(text, stderr.length);
             stderr = joined;
         },
-        onRead(name, bytes) {
-            read.set(name, (read.get(name) ?? 0) + bytes);
-            tick();
-        },
     });
     const instance = await WebAssembly.instantiate(module, wasi.imports);
-    wasi.setMemory(instance.exports.memory);
-    postMessage({type: 'start', jspi});
+    const bvex = instance.exports;
+    wasi.setMemory(bvex.memory);
+    bvex._initialize();
+
+    const reads = (await canRead(files)) ? 'worker' : 'page';
+    if (reads === 'page') {
+        fromPage = pageReader();
+    }
+    postMessage({type: 'start', reads});
+    const readers = NAMES.map((name) => {
+        const file = files[name];
+        if (!file) {
+            return null;
+        }
+        if (reads === 'page') {
+            return slicePieces(file, (position, length) => fromPage.read(name, position, length));
+        }
+        return hasByteStreams(file)
+            ? streamPieces(file)
+            : slicePieces(file, (position, length) => file.slice(position, position + length).arrayBuffer());
+    });
 
     let status = 0;
     try {
-        if (jspi) {
-            await WebAssembly.promising(instance.exports._start)();
-        } else {
-            instance.exports._start();
+        let need = bvex.bvex_page_start();
+        while (need === GIVE_ORIGINAL || need === GIVE_PATCHED) {
+            let piece;
+            try {
+                piece = await readers[need].next();
+            } catch {
+                need = bvex.bvex_page_end(need, 1);
+                continue;
+            }
+            if (piece === null) {
+                need = bvex.bvex_page_end(need, 0);
+                continue;
+            }
+            const n = Math.min(bvex.bvex_page_room(need), piece.length);
+            new Uint8Array(bvex.memory.buffer, bvex.bvex_page_space(need), n).set(n < piece.length ? piece.subarray(0, n) : piece);
+            if (n < piece.length) {
+                readers[need].putBack(piece.subarray(n));
+            }
+            given[need] += n;
+            need = bvex.bvex_page_give(need, n);
+            tick();
         }
     } catch (error) {
         if (!(error instanceof WasiExit)) {
@@ -168,8 +356,12 @@ async function run({module, args, files, maxRows}) {
     });
 }
 
-self.onmessage = (event) => {
-    run(event.data).catch((error) => {
+self.onmessage = ({data}) => {
+    if (data.type === 'piece') {
+        fromPage?.answer(data);
+        return;
+    }
+    run(data).catch((error) => {
         postMessage({type: 'failure', message: String(error && error.message ? error.message : error)});
     });
 };

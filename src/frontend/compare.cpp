@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "equal.h"
+#include "fatal.h"
 #include "output.h"
 #include "report.h"
 
@@ -61,56 +62,96 @@ std::uint32_t report_whole_blocks(std::uint32_t address, const unsigned char* a,
     return address;
 }
 
-// Reads until want bytes of r are buffered, as reader_fill does. A read may wait for input
-// (a pipe, a terminal), so the report's finished lines are written out before one: each line
-// is seen as soon as the block after it has been compared. Dense reports still go out in full
-// buffers, since a read-ahead's worth of dense input makes more report than the buffer holds.
-long fill(Reader& r, std::size_t want) {
-    if (reader_available(r) < want) {
-        (void)output_flush();  // a failure ends the block loop
-    }
-    return reader_fill(r, want);
+// Asks for more of a file. A read may wait for input (a pipe, a terminal), so the report's
+// finished lines are written out first: each line is seen as soon as the block after it has
+// been compared. Dense reports still go out in full buffers, since a read-ahead's worth of
+// dense input makes more report than the buffer holds.
+Need ask_for(Need need) {
+    (void)output_flush();  // a failure ends the block loop
+    return need;
 }
 
 }  // namespace
 
-CompareResult compare_files(Reader& original, Reader& patched, std::int32_t line_width,
-                            std::uint32_t block_address) {
-    const auto width = static_cast<std::size_t>(line_width);
-    std::uint32_t address = block_address;
-    CompareResult result = CompareResult::done;
+Comparison comparison_make(Reader& original, Reader& patched, std::int32_t line_width,
+                           std::uint32_t block_address) {
+    return Comparison{&original, &patched, static_cast<std::size_t>(line_width), block_address};
+}
+
+Need compare_buffered(Comparison& c) {
+    Reader& original = *c.original;
+    Reader& patched = *c.patched;
+    const std::size_t width = c.width;
     while (!output_failed()) {
         // The patched file is read only once the original has given something for this block.
-        const long got_original = fill(original, width);
-        if (got_original <= 0) {
-            result = got_original < 0 ? CompareResult::original_unreadable : result;
+        if (reader_available(original) < width && !original.at_end) {
+            return ask_for(Need::original);
+        }
+        if (reader_available(original) == 0) {
             break;
         }
-        const long got_patched = fill(patched, width);
-        if (got_patched <= 0) {
-            result = got_patched < 0 ? CompareResult::patched_unreadable : result;
+        if (reader_available(patched) < width && !patched.at_end) {
+            return ask_for(Need::patched);
+        }
+        if (reader_available(patched) == 0) {
             break;
         }
         const std::size_t whole =
             std::min(reader_available(original), reader_available(patched)) / width;
         if (whole > 0) {
             // Every whole block both buffers hold is read in full from both files.
-            address = report_whole_blocks(address, reader_data(original), reader_data(patched),
-                                          whole * width, width);
+            c.address = report_whole_blocks(c.address, reader_data(original), reader_data(patched),
+                                            whole * width, width);
             reader_take(original, whole * width);
             reader_take(patched, whole * width);
         } else {
-            // A last, short block: what the longer read gave beyond it is dropped.
-            const long length = std::min(got_original, got_patched);
-            report_block(address, reader_data(original), reader_data(patched),
+            // A last, short block: what the longer read gave beyond it is dropped. Both files
+            // are asked again, as a plain loop of reads would: the next read finds the end.
+            const std::size_t got_original = std::min(reader_available(original), width);
+            const std::size_t got_patched = std::min(reader_available(patched), width);
+            const std::size_t length = std::min(got_original, got_patched);
+            report_block(c.address, reader_data(original), reader_data(patched),
                          static_cast<std::int32_t>(length));
-            address += static_cast<std::uint32_t>(length);
-            reader_take(original, static_cast<std::size_t>(got_original));
-            reader_take(patched, static_cast<std::size_t>(got_patched));
+            c.address += static_cast<std::uint32_t>(length);
+            reader_take(original, got_original);
+            reader_take(patched, got_patched);
+            original.at_end = patched.at_end = false;
         }
     }
-    report_block(address, nullptr, nullptr, 0);
+    return Need::nothing;
+}
+
+CompareResult compare_finish(Comparison& c, CompareResult result) {
+    report_block(c.address, nullptr, nullptr, 0);
     // A report that could not be written outranks a read failure: either way the run
     // fails, and the user must know the report is incomplete whatever was buffered.
     return output_flush() ? result : CompareResult::output_failed;
+}
+
+CompareResult compare_files(Reader& original, Reader& patched, std::int32_t line_width,
+                            std::uint32_t block_address) {
+    Comparison c = comparison_make(original, patched, line_width, block_address);
+    for (Need need = compare_buffered(c); need != Need::nothing; need = compare_buffered(c)) {
+        Reader& r = need == Need::original ? original : patched;
+        const long got = reader_fill(r, c.width);
+        if (got < 0) {
+            return compare_finish(c, need == Need::original ? CompareResult::original_unreadable
+                                                            : CompareResult::patched_unreadable);
+        }
+        r.at_end = static_cast<std::size_t>(got) < c.width;
+    }
+    return compare_finish(c, CompareResult::done);
+}
+
+void compare_outcome(CompareResult result) {
+    switch (result) {
+        case CompareResult::done:
+            return;
+        case CompareResult::original_unreadable:
+            fatal("cannot read original file");
+        case CompareResult::patched_unreadable:
+            fatal("cannot read patched file");
+        case CompareResult::output_failed:
+            fatal("cannot write output");
+    }
 }

@@ -34,16 +34,7 @@ int bvex_main(int argc, char** argv) {
     Reader patched = reader_make(patched_fd, patched_buffer, READ_AHEAD_BYTES);
     original.lockstep = patched.lockstep = same_stream(original_fd, patched_fd);
 
-    switch (compare_files(original, patched, args.line_width, args.block_address)) {
-        case CompareResult::done:
-            break;
-        case CompareResult::original_unreadable:
-            fatal("cannot read original file");
-        case CompareResult::patched_unreadable:
-            fatal("cannot read patched file");
-        case CompareResult::output_failed:
-            fatal("cannot write output");
-    }
+    compare_outcome(compare_files(original, patched, args.line_width, args.block_address));
     input_close(original_fd);
     input_close(patched_fd);
     return 0;
