@@ -1,17 +1,19 @@
 #!/usr/bin/env node
-// Benchmark of the page in Debian's Chromium: the 1 GiB identical pair compared by the page
-// against a bare page that only reads both files the same way (a worker, JSPI, each file's
-// stream reader filling one reused buffer, the bytes copied into WebAssembly memory: the
-// browser's floor), and how much the browser's memory grows (the resident memory of all its
-// processes, peak during the run against just before it). Prints a table.
+// Benchmark of the page in each browser engine the browser tests drive (Chromium, Firefox,
+// WebKit): the 1 GiB identical pair compared by the page against a floor page that reads
+// both files exactly the same way in the same engine and compares nothing, how much the
+// browser's memory grows (the resident memory of all its processes, peak during the run
+// against just before it), and one run of a sparse pair just past 4 GiB. Prints a table.
 //
-// Usage: node bench/web.mjs --page PATH [--dir DIR] [--runs N] [--size BYTES] [--keep]
-//   --page PATH  the built page, bvex-X.Y.Z-web.html
-//   --dir DIR    data folder (default $BVEX_BENCH_DIR or /tmp/bvex-bench)
-//   --runs N     timed runs of each page, each in a browser of its own (default 5)
-//   --size N     bytes per file (default 1073741824; a suffix K, M or G multiplies)
-//   --keep       keep the data files it made (a later run reuses them)
-// Needs playwright-core from tests/web (cd tests/web && npm ci).
+// Usage: node bench/web.mjs --page PATH [--engines LIST] [--dir DIR] [--runs N] [--size BYTES]
+//                           [--keep]
+//   --page PATH     the built page, bvex-X.Y.Z-web.html
+//   --engines LIST  comma-separated, of chromium, firefox, webkit (default: all three)
+//   --dir DIR       data folder (default $BVEX_BENCH_DIR or /tmp/bvex-bench)
+//   --runs N        timed runs of each page, each in a browser of its own (default 5)
+//   --size N        bytes per file (default 1073741824; a suffix K, M or G multiplies)
+//   --keep          keep the data files it made (a later run reuses them)
+// Needs the browser tests' packages and browsers (tests/web, CONTRIBUTING.md).
 
 import {spawnSync} from 'node:child_process';
 import {randomFillSync} from 'node:crypto';
@@ -19,13 +21,15 @@ import {closeSync, copyFileSync, existsSync, mkdirSync, openSync, readdirSync, r
 import {join, resolve} from 'node:path';
 import {pathToFileURL} from 'node:url';
 
-import {launchChromium} from '../tests/web/chromium.mjs';
-
 const HANG_MS = 600_000;
 const MiB = 1024 * 1024;
+const ENGINES = ['chromium', 'firefox', 'webkit'];
+// Most the browser's memory may grow while the page compares the identical pair.
+const GROWTH_LIMIT = {chromium: 150 * MiB, firefox: 150 * MiB, webkit: 250 * MiB};
+const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
 
 function options(argv) {
-    const result = {dir: process.env.BVEX_BENCH_DIR || '/tmp/bvex-bench', runs: 5, size: 1024 * MiB, keep: false};
+    const result = {dir: process.env.BVEX_BENCH_DIR || '/tmp/bvex-bench', runs: 5, size: 1024 * MiB, keep: false, engines: ENGINES};
     for (let i = 0; i < argv.length; i++) {
         const value = () => {
             if (i + 1 >= argv.length) {
@@ -35,6 +39,8 @@ function options(argv) {
         };
         if (argv[i] === '--page') {
             result.page = resolve(value());
+        } else if (argv[i] === '--engines') {
+            result.engines = value().split(',');
         } else if (argv[i] === '--dir') {
             result.dir = resolve(value());
         } else if (argv[i] === '--runs') {
@@ -53,6 +59,10 @@ function options(argv) {
     }
     if (!(result.runs >= 1) || !(result.size >= 1)) {
         throw new Error('--runs and --size must be positive');
+    }
+    const unknown = result.engines.filter((engine) => !ENGINES.includes(engine));
+    if (unknown.length > 0) {
+        throw new Error(`unknown engines: ${unknown.join(', ')}`);
     }
     return result;
 }
@@ -83,57 +93,56 @@ function makePair(dir, size) {
     return {a, b, made};
 }
 
-// A module whose run() calls the imported read(0) and read(1) until both give 0 bytes.
-const FLOOR_WASM = [
-    0x00, 0x61, 0x73, 0x6d, 0x01, 0x00, 0x00, 0x00,
-    0x01, 0x09, 0x02, 0x60, 0x01, 0x7f, 0x01, 0x7f, 0x60, 0x00, 0x00, // types (i32)->i32, ()->()
-    0x02, 0x0c, 0x01, 0x03, 0x65, 0x6e, 0x76, 0x04, 0x72, 0x65, 0x61, 0x64, 0x00, 0x00, // env.read
-    0x03, 0x02, 0x01, 0x01, // run: ()->()
-    0x05, 0x04, 0x01, 0x00, 0x80, 0x01, // memory of 128 pages (8 MiB)
-    0x07, 0x10, 0x02, 0x06, 0x6d, 0x65, 0x6d, 0x6f, 0x72, 0x79, 0x02, 0x00, 0x03, 0x72, 0x75, 0x6e, 0x00, 0x01,
-    0x0a, 0x12, 0x01, 0x10, 0x00, 0x03, 0x40, 0x41, 0x00, 0x10, 0x00, 0x41, 0x01, 0x10, 0x00, 0x72, 0x0d, 0x00, 0x0b, 0x0b,
-];
+// A pair of sparse files just past 4 GiB, equal but for one byte past 4 GiB.
+function sparsePair(dir) {
+    const size = 2 ** 32 + 4096;
+    const [a, b] = [join(dir, 'sparse_a'), join(dir, 'sparse_b')];
+    for (const path of [a, b]) {
+        const fd = openSync(path, 'w');
+        writeSync(fd, Buffer.alloc(1), 0, 1, size - 1);
+        closeSync(fd);
+    }
+    const fd = openSync(b, 'r+');
+    writeSync(fd, Buffer.from([0x5a]), 0, 1, 2 ** 32 + 100);
+    closeSync(fd);
+    return {a, b, made: [a, b]};
+}
 
-// The floor page: reads both files the way the page's worker does, and nothing else.
-function floorPage(dir) {
-    const worker = `
-onmessage = async ({data: files}) => {
-    const started = performance.now();
-    const module = await WebAssembly.compile(new Uint8Array(${JSON.stringify(FLOOR_WASM)}));
-    let memory = null;
-    const sources = files.map((file) => ({reader: file.stream().getReader({mode: 'byob'}), buffer: new ArrayBuffer(4 << 20)}));
-    const read = new WebAssembly.Suspending(async (i) => {
-        const source = sources[i];
-        const {value, done} = await source.reader.read(new Uint8Array(source.buffer));
-        if (value) {
-            source.buffer = value.buffer;
-        }
-        if (done) {
-            return 0;
-        }
-        new Uint8Array(memory.buffer, 0, value.length).set(value);
-        return value.length;
-    });
-    const instance = await WebAssembly.instantiate(module, {env: {read}});
-    memory = instance.exports.memory;
-    await WebAssembly.promising(instance.exports.run)();
-    postMessage((performance.now() - started) / 1000);
-};`;
-    const html = `<!doctype html><html lang="en"><meta charset="utf-8"><title>floor</title>
-<input type="file" id="a" aria-label="Original file"><input type="file" id="b" aria-label="Patched file">
-<button id="go">Read</button><p id="out" role="status" aria-busy="false"></p>
-<script>
-const url = URL.createObjectURL(new Blob([${JSON.stringify(worker)}], {type: 'text/javascript'}));
-document.getElementById('go').onclick = () => {
-    const out = document.getElementById('out');
-    out.setAttribute('aria-busy', 'true');
-    const w = new Worker(url);
-    w.onmessage = ({data}) => { out.textContent = 'read in ' + data + ' s'; out.setAttribute('aria-busy', 'false'); w.terminate(); };
-    w.postMessage([document.getElementById('a').files[0], document.getElementById('b').files[0]]);
+// The floor page: the page itself, reading both files exactly as it does, in the same
+// engine, with a stand-in for the module that takes each piece and compares nothing. It
+// asks for the two files in turn, as the module does for an identical pair. The page's
+// policy is dropped, since the stand-in changes its script.
+const STAND_IN = `
+WebAssembly.instantiate = async () => {
+    const memory = new WebAssembly.Memory({initial: 256});
+    const ended = [false, false];
+    const next = (side) => (ended[1 - side] ? (ended[side] ? 2 : side) : 1 - side);
+    return {exports: {
+        memory,
+        _initialize() {},
+        bvex_page_start: () => 0,
+        bvex_page_room: () => 4 << 20,
+        bvex_page_space: (side) => side * (4 << 20),
+        bvex_page_give: (side) => next(side),
+        bvex_page_end(side) {
+            ended[side] = true;
+            return next(side);
+        },
+    }};
 };
-</script></html>`;
+`;
+
+function floorPage(page, dir) {
+    const html = readFileSync(page, 'utf8');
+    const head = 'const BVEX_WORKER = "\'use strict\';\\n';
+    if (!html.includes(head)) {
+        throw new Error(`${page}: the worker's source was not found`);
+    }
+    const floor = html
+        .replace(/<meta http-equiv="Content-Security-Policy"[^>]*>\n/, '')
+        .replace(head, `${head}${JSON.stringify(STAND_IN).slice(1, -1)}`);
     const path = join(dir, 'floor.html');
-    writeFileSync(path, html);
+    writeFileSync(path, floor);
     return path;
 }
 
@@ -166,33 +175,31 @@ function browserResident() {
     return total;
 }
 
-// One run in a fresh browser: seconds from the click to the end, and the memory growth.
-async function measure(url, pair, button, expectDone) {
-    const browser = await launchChromium();
+// One run in a fresh browser of the engine: seconds from the click to the end, and the
+// memory growth.
+async function measure(engine, url, pair, expectDone) {
+    const driver = await engine.open(url);
     try {
-        const page = await browser.newPage();
-        await page.goto(url);
-        await page.getByLabel('Original file').setInputFiles(pair.a);
-        await page.getByLabel('Patched file').setInputFiles(pair.b);
-        await page.waitForTimeout(500);
+        await driver.chooseFile('Original file', pair.a);
+        await driver.chooseFile('Patched file', pair.b);
+        await sleep(500);
         const before = browserResident();
         let peak = before;
         const sampler = setInterval(() => {
             peak = Math.max(peak, browserResident());
         }, 50);
         const started = performance.now();
-        await page.getByRole('button', {name: button}).click();
-        await page.getByRole('status').and(page.locator('[aria-busy="false"]')).waitFor({timeout: HANG_MS});
+        await driver.click('Compare');
+        const status = await driver.waitIdle(HANG_MS);
         const seconds = (performance.now() - started) / 1000;
         clearInterval(sampler);
         peak = Math.max(peak, browserResident());
-        const status = await page.getByRole('status').textContent();
-        if (!expectDone.test(status)) {
-            throw new Error(`unexpected end of the run: ${status}`);
+        if (!expectDone.test(status.text)) {
+            throw new Error(`${engine.name}: unexpected end of the run: ${status.text}`);
         }
         return {seconds, growth: peak - before};
     } finally {
-        await browser.close();
+        await driver.close();
     }
 }
 
@@ -205,38 +212,63 @@ async function main() {
     const opts = options(process.argv.slice(2));
     mkdirSync(opts.dir, {recursive: true});
     const pair = makePair(opts.dir, opts.size);
-    const floor = floorPage(opts.dir);
+    const sparse = sparsePair(opts.dir);
+    const floor = floorPage(opts.page, opts.dir);
+    const pageUrl = pathToFileURL(opts.page).href;
+    const rows = [];
+    const verdicts = [];
+    const verdict = (met) => (met ? 'met' : 'NOT MET');
     try {
-        const cases = [
-            {name: 'floor page (JSPI + stream readers)', url: pathToFileURL(floor).href, button: 'Read', done: /^read in/, runs: []},
-            {name: 'bvex page', url: pathToFileURL(opts.page).href, button: 'Compare', done: /^Done: .* 0 lines, 0 differing bytes/, runs: []},
-        ];
-        for (let i = 0; i < opts.runs; i++) {
-            for (const c of cases) {
-                c.runs.push(await measure(c.url, pair, c.button, c.done));
-                const last = c.runs.at(-1);
-                process.stderr.write(`   ${c.name}, run ${i + 1}: ${last.seconds.toFixed(3)} s, +${(last.growth / MiB).toFixed(1)} MiB\n`);
+        for (const name of opts.engines) {
+            const engine = await import(`../tests/web/drivers/${name}.mjs`);
+            const missing = engine.missing();
+            if (missing) {
+                throw new Error(`${name} cannot run here: ${missing}`);
             }
+            const cases = [
+                {name: 'floor page', url: pathToFileURL(floor).href, runs: []},
+                {name: 'bvex page', url: pageUrl, runs: []},
+            ];
+            const done = /^Done: .* 0 lines, 0 differing bytes/;
+            for (let i = 0; i < opts.runs; i++) {
+                for (const c of cases) {
+                    c.runs.push(await measure(engine, c.url, pair, done));
+                    const last = c.runs.at(-1);
+                    process.stderr.write(`   ${name}, ${c.name}, run ${i + 1}: ${last.seconds.toFixed(3)} s, +${(last.growth / MiB).toFixed(1)} MiB\n`);
+                }
+            }
+            const [floorRow, pageRow] = cases.map((c) => ({
+                engine: name,
+                name: c.name,
+                seconds: median(c.runs.map((r) => r.seconds)),
+                growth: Math.max(...c.runs.map((r) => r.growth)),
+                bytes: opts.size,
+            }));
+            const far = await measure(engine, pageUrl, sparse, /^Done: .* 1 line, 1 differing byte/);
+            process.stderr.write(`   ${name}, sparse pair: ${far.seconds.toFixed(3)} s, +${(far.growth / MiB).toFixed(1)} MiB\n`);
+            rows.push(floorRow, pageRow, {engine: name, name: 'bvex page, sparse pair', ...far, bytes: 2 ** 32 + 4096});
+            const ratio = floorRow.seconds / pageRow.seconds;
+            const limit = GROWTH_LIMIT[name];
+            verdicts.push(`${name}: page speed against the floor ${ratio.toFixed(2)}x (target >= 0.8x): ${verdict(ratio >= 0.8)}; `
+                + `memory growth +${(pageRow.growth / MiB).toFixed(1)} MiB (target <= ${limit / MiB} MiB): ${verdict(pageRow.growth <= limit)}; `
+                + 'sparse pair past 4 GiB: completed');
         }
-        const rows = cases.map((c) => ({
-            name: c.name,
-            seconds: median(c.runs.map((r) => r.seconds)),
-            growth: Math.max(...c.runs.map((r) => r.growth)),
-        }));
-        const [floorRow, pageRow] = rows;
-        const ratio = floorRow.seconds / pageRow.seconds;
         const pad = (text, n) => String(text).padEnd(n);
         console.log(`\npage: ${opts.page}`);
-        console.log(`data: identical pair of ${opts.size} bytes in ${opts.dir}; ${opts.runs} runs each, median time, largest memory growth\n`);
-        console.log(`${pad('case', 36)}${pad('time', 11)}${pad('MiB/s', 9)}memory growth`);
+        console.log(`data: identical pair of ${opts.size} bytes in ${opts.dir}, ${opts.runs} runs each (median time, largest memory growth); the sparse pair once\n`);
+        console.log(`${pad('engine', 10)}${pad('case', 24)}${pad('time', 11)}${pad('MiB/s', 9)}memory growth`);
         for (const row of rows) {
-            console.log(`${pad(row.name, 36)}${pad(`${row.seconds.toFixed(3)} s`, 11)}${pad((opts.size / MiB / row.seconds).toFixed(0), 9)}+${(row.growth / MiB).toFixed(1)} MiB`);
+            console.log(`${pad(row.engine, 10)}${pad(row.name, 24)}${pad(`${row.seconds.toFixed(3)} s`, 11)}${pad((row.bytes / MiB / row.seconds).toFixed(0), 9)}+${(row.growth / MiB).toFixed(1)} MiB`);
         }
-        const verdict = (met) => (met ? 'met' : 'NOT MET');
-        console.log(`\npage speed against the floor: ${ratio.toFixed(2)}x (target >= 0.8x): ${verdict(ratio >= 0.8)}`);
-        console.log(`memory growth of the page: +${(pageRow.growth / MiB).toFixed(1)} MiB (target <= 150 MiB): ${verdict(pageRow.growth <= 150 * MiB)}`);
+        console.log('');
+        for (const line of verdicts) {
+            console.log(line);
+        }
     } finally {
         rmSync(floor, {force: true});
+        for (const path of sparse.made) {
+            rmSync(path, {force: true});
+        }
         if (!opts.keep) {
             for (const path of pair.made) {
                 rmSync(path, {force: true});

@@ -110,8 +110,8 @@ function pieceCursor(file, read) {
     };
 }
 
-// Pieces read by slicing the file, readPiece(position, length) giving an ArrayBuffer, with
-// up to PIECES_AHEAD reads under way. A read that fails counts only when its piece is taken:
+// Pieces read by slicing the file, readPiece(position, length) giving an ArrayBuffer (read by
+// this worker, or by the page), with up to PIECES_AHEAD reads under way. A read that fails counts only when its piece is taken:
 // the comparison may end before.
 function slicePieces(file, readPiece) {
     const queue = [];
@@ -132,64 +132,6 @@ function slicePieces(file, readPiece) {
         readAhead();
         return piece;
     });
-}
-
-// Pieces read through the file's byte stream into two buffers of our own in turn: the next
-// piece is read into one while the module takes the other. Where the browser offers it, this
-// reads fastest.
-function streamPieces(file) {
-    const reader = file.stream().getReader({mode: 'byob'});
-    const free = [new ArrayBuffer(PIECE_BYTES), new ArrayBuffer(PIECE_BYTES)];
-    let inUse = null;
-    let pending = null;
-    let ended = false;
-    function readAhead() {
-        if (pending || ended || free.length === 0) {
-            return;
-        }
-        pending = reader.read(new Uint8Array(free.pop())).then(({value, done}) => {
-            if (done) {
-                ended = true;
-                return null;
-            }
-            return value;
-        });
-        pending.catch(() => {});
-    }
-    return pieceCursor(file, async () => {
-        for (;;) {
-            if (inUse) {
-                free.push(inUse);
-                inUse = null;
-            }
-            readAhead();
-            if (!pending) {
-                return null;
-            }
-            const piece = await pending;
-            pending = null;
-            if (piece === null) {
-                return null;
-            }
-            // An empty piece is not the end: only done is.
-            inUse = piece.buffer;
-            if (piece.length > 0) {
-                readAhead();
-                return piece;
-            }
-        }
-    });
-}
-
-// Whether this worker's browser gives a File's bytes through a stream reader into buffers of
-// our own (BYOB).
-function hasByteStreams(file) {
-    try {
-        file.slice(0, 0).stream().getReader({mode: 'byob'}).releaseLock();
-        return true;
-    } catch {
-        return false;
-    }
 }
 
 // Whether this worker can read the files itself. WebKit lets a worker of a page opened from
@@ -305,12 +247,11 @@ async function run({module, args, files, maxRows}) {
         if (!file) {
             return null;
         }
-        if (reads === 'page') {
-            return slicePieces(file, (position, length) => fromPage.read(name, position, length));
-        }
-        return hasByteStreams(file)
-            ? streamPieces(file)
-            : slicePieces(file, (position, length) => file.slice(position, position + length).arrayBuffer());
+        // Slices, not the file's stream: Chromium's byte streams stall when two files past
+        // 2 GiB are read at once.
+        return slicePieces(file, reads === 'page'
+            ? (position, length) => fromPage.read(name, position, length)
+            : (position, length) => file.slice(position, position + length).arrayBuffer());
     });
 
     let status = 0;
