@@ -222,9 +222,9 @@ function bytesOf(text) {
     return {bytes: Number(number.replace(/,/g, '')) * UNITS[unit], slack: unit.startsWith('byte') ? 0 : 0.05 * UNITS[unit]};
 }
 
-// Every progress the status showed counts no more than both files have given: never more
-// than its own total, nor than the shorter file holds.
-function checkProgress(row, statuses) {
+// Every progress the page showed counts no more than both files have given: never more
+// than its own total, nor than the shorter file holds; the progress bar to the byte.
+function checkProgress(row, statuses, bar) {
     const shorter = Math.min(statSync(row.original).size, statSync(row.patched).size);
     let seen = 0;
     for (const text of statuses) {
@@ -239,6 +239,9 @@ function checkProgress(row, statuses) {
             const compared = bytesOf(done[1]);
             assert.ok(compared.bytes <= shorter + compared.slack, `"${text}" shows more compared than the shorter file's ${shorter} bytes`);
         }
+    }
+    for (const {value, max} of bar) {
+        assert.ok(value <= max && value <= shorter, `the progress bar shows ${value} of ${max}; the shorter file has ${shorter} bytes`);
     }
     if (row.progressSeen) {
         assert.ok(seen > 0, `no progress was shown: ${statuses.join(' | ')}`);
@@ -266,7 +269,7 @@ async function expectSameAsNative(page, row) {
     await page.records();
     await compare(page, row);
     const status = await page.waitIdle(HANG_MS);
-    const {statuses, problems} = await page.records();
+    const {statuses, progress, problems} = await page.records();
     if (expected.status === 1) {
         assert.equal(status.text, expected.stderr);
         assert.equal(await page.enabled('Download report'), false, 'Download report is disabled after an error');
@@ -278,7 +281,7 @@ async function expectSameAsNative(page, row) {
     const {lines, differing} = counts(expected.stdout);
     assert.equal(numberIn(status.text, /([\d,]+) lines?,/), lines, status.text);
     assert.equal(numberIn(status.text, /([\d,]+) differing bytes?/), differing, status.text);
-    checkProgress(row, statuses);
+    checkProgress(row, statuses, progress);
     const shown = Math.min(lines, VIEW_ROWS);
     for (let tries = 0; (await page.viewCount()) !== shown; tries++) {
         assert.ok(tries < 600, `the view shows ${await page.viewCount()} lines, not ${shown}`);

@@ -81,15 +81,21 @@ export function viewCount() {
 }
 
 // Installed once the page has loaded: keeps every text the status shows (in
-// window.bvexStatuses), every worker made and whether it was terminated (window.bvexWorkers),
+// window.bvexStatuses), every value and maximum of the progress bar (bvexProgress), every worker made and whether it was terminated (window.bvexWorkers),
 // and, where the driver cannot see them itself (reported), the page's script errors and
 // console errors (window.bvexProblems).
 export function instrument(reportErrors) {
     const status = document.querySelector('[role="status"]');
+    const progress = document.querySelector('progress');
     window.bvexStatuses = [];
+    window.bvexProgress = [];
     if (status) {
         new MutationObserver(() => window.bvexStatuses.push(status.textContent))
             .observe(status, {childList: true, characterData: true, subtree: true});
+    }
+    if (progress) {
+        new MutationObserver(() => window.bvexProgress.push({value: progress.value, max: progress.max}))
+            .observe(progress, {attributes: true, attributeFilter: ['value', 'max']});
     }
     window.bvexWorkers = [];
     const NativeWorker = window.Worker;
@@ -116,11 +122,17 @@ export function instrument(reportErrors) {
     }
 }
 
-// Takes and clears what instrument() kept: the statuses shown, the workers made and the
-// problems seen since the last call.
+// Takes and clears what instrument() kept: the statuses and progress shown, the workers
+// made and the problems seen since the last call.
 export function takeRecords() {
-    const records = {statuses: window.bvexStatuses, workers: window.bvexWorkers.map((w) => ({...w})), problems: window.bvexProblems};
+    const records = {
+        statuses: window.bvexStatuses,
+        progress: window.bvexProgress,
+        workers: window.bvexWorkers.map((w) => ({...w})),
+        problems: window.bvexProblems,
+    };
     window.bvexStatuses = [];
+    window.bvexProgress = [];
     window.bvexWorkers = [];
     window.bvexProblems = [];
     return records;
