@@ -11,7 +11,8 @@
 # g++-s390x-linux-gnu, qemu-user); bvex.wasm, the WASI build, with its command-line tests
 # under Node (Debian: clang, wasi-libc, libc++-14-dev-wasm32, libc++abi-14-dev-wasm32,
 # libclang-rt-14-dev-wasm32, nodejs), and the web page with its browser tests (Debian:
-# chromium; npm ci --prefix tests/web); and the release files, built, installed and checked as
+# chromium, firefox-esr, webkit2gtk-driver, libwebkit2gtk-4.1-0, xvfb, xauth; npm ci
+# --prefix tests/web); and the release files, built, installed and checked as
 # users meet them (packaging/check.sh: root or sudo, Debian: debhelper, lintian, zip, unzip,
 # file, man-db, git, checksec, groff-base, and libc6:arm64, libc6:armhf and libgcc-s1:armhf
 # for the ARM packages' dependencies).
@@ -25,7 +26,8 @@ declare -A package=(
     [clang++]=clang [shellcheck]=shellcheck [x86_64-w64-mingw32-g++-posix]=g++-mingw-w64-x86-64-posix
     [wine]='wine64, wine' [wineserver]=wine [aarch64-linux-gnu-g++]=g++-aarch64-linux-gnu
     [arm-linux-gnueabihf-g++]=g++-arm-linux-gnueabihf [s390x-linux-gnu-g++]=g++-s390x-linux-gnu
-    [node]=nodejs [chromium]=chromium [qemu-aarch64]=qemu-user [qemu-arm]=qemu-user [qemu-s390x]=qemu-user
+    [node]=nodejs [chromium]=chromium [firefox-esr]=firefox-esr [WebKitWebDriver]=webkit2gtk-driver
+    [xvfb-run]=xvfb [xauth]=xauth [qemu-aarch64]=qemu-user [qemu-arm]=qemu-user [qemu-s390x]=qemu-user
     [dpkg-buildpackage]=dpkg-dev [dh]=debhelper [lintian]=lintian [zip]=zip [unzip]=unzip
     [file]=file [man]=man-db [git]=git [checksec]=checksec [groff]=groff-base
 )
@@ -170,12 +172,17 @@ if absent=$(missing clang++ node); then
 elif ! clang_builds --target=wasm32-wasi; then
     skip "WASI suite" "clang++ cannot build for wasm32-wasi (Debian: wasi-libc, libc++-14-dev-wasm32, libc++abi-14-dev-wasm32, libclang-rt-14-dev-wasm32)"
 else
-    # Its test web_page runs the page's browser tests, which need Chromium and their
-    # packages (.ci/install installs both); without them the test is reported skipped.
-    if absent=$(missing chromium); then
-        skip "browser tests of the web page" "not found: $absent"
-    elif [[ ! -d tests/web/node_modules/playwright-core ]]; then
-        skip "browser tests of the web page" "playwright-core not installed: npm ci --prefix tests/web"
+    # Its test web_page runs the page's browser tests in Chromium, Firefox and WebKit, which
+    # need the browsers and their npm packages (.ci/install installs all); without an engine
+    # the test skips it (fails where CI=true), without the npm packages it is skipped.
+    if absent=$(missing chromium firefox-esr WebKitWebDriver xvfb-run xauth); then
+        skip "browser tests of the web page in every engine" "not found: $absent"
+    fi
+    if absent=$(unpackaged libwebkit2gtk-4.1-0); then
+        skip "browser tests of the web page in WebKit" "packages not installed: $absent"
+    fi
+    if [[ ! -d tests/web/node_modules/playwright-core || ! -d tests/web/node_modules/puppeteer-core ]]; then
+        skip "browser tests of the web page" "npm packages not installed: npm ci --prefix tests/web"
     fi
     cmake --workflow --preset wasi
 fi

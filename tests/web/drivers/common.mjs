@@ -1,0 +1,69 @@
+// What every driver builds the same way on top of its engine's own: evaluate(fn, arg),
+// chooseFile(label, path), fill(label, text) and click(buttonName). The page is
+
+import {createServer} from 'node:http';
+
+import {buttonEnabled, instrument, readStatus, takeRecords, viewCount, viewRows} from './inpage.mjs';
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// The engine's object, with status(), waitIdle(timeoutMs), enabled(buttonName),
+// viewRows(), viewCount(), records() and instrument() added.
+export function withPageReading(driver) {
+    return {
+        ...driver,
+        status: () => driver.evaluate(readStatus),
+        enabled: (name) => driver.evaluate(buttonEnabled, name),
+        viewRows: () => driver.evaluate(viewRows),
+        viewCount: () => driver.evaluate(viewCount),
+        records: () => driver.evaluate(takeRecords),
+        instrument: (reportErrors) => driver.evaluate(instrument, reportErrors),
+        async waitIdle(timeoutMs) {
+            const until = Date.now() + timeoutMs;
+            for (;;) {
+                const status = await driver.evaluate(readStatus);
+                if (!status.busy) {
+                    return status;
+                }
+                if (Date.now() > until) {
+                    throw new Error(`the page is still busy after ${timeoutMs} ms: ${status.text}`);
+                }
+                await sleep(50);
+            }
+        },
+        // Waits until the status matches pattern, or the page is at rest.
+        async waitStatus(pattern, timeoutMs) {
+            const until = Date.now() + timeoutMs;
+            for (;;) {
+                const status = await driver.evaluate(readStatus);
+                if (pattern.test(status.text) || !status.busy) {
+                    return status;
+                }
+                if (Date.now() > until) {
+                    throw new Error(`the status is "${status.text}", not ${pattern}, after ${timeoutMs} ms`);
+                }
+                await sleep(20);
+            }
+        },
+    };
+}
+
+// Keeps, in problems, every request a browser sends through it as its proxy, and answers
+// none: the engines whose requests the driver cannot see are given it as their proxy.
+// Requests whose host and path (without the scheme) match ignored are not kept.
+export function requestRecorder(problems, ignored = /^$/) {
+    const keep = (method, url) => {
+        if (!ignored.test(url.replace(/^[a-z]+:\/\//, ''))) {
+            problems.push(`network request: ${method} ${url}`);
+        }
+    };
+    const server = createServer((request, response) => {
+        keep(request.method, request.url);
+        response.writeHead(403).end();
+    });
+    server.on('connect', (request, socket) => {
+        keep('CONNECT', request.url);
+        socket.destroy();
+    });
+    return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
+}

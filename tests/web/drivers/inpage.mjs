@@ -1,0 +1,139 @@
+// Functions that the drivers run inside the page (each is sent as its source, so each
+// stands alone), the same in every engine.
+
+// The control or button whose accessible name is name: a field by the text of its label or
+// its aria-label, a button by its text. The page names all its controls in these ways.
+export function findNamed(kind, name) {
+    const text = (element) => element.textContent.replace(/\s+/g, ' ').trim();
+    if (kind === 'button') {
+        return [...document.querySelectorAll('button')].find((b) => (b.getAttribute('aria-label') ?? text(b)) === name) ?? null;
+    }
+    const label = [...document.querySelectorAll('label')].find((l) => text(l) === name);
+    return label?.control ?? document.querySelector(`[aria-label="${CSS.escape(name)}"]`);
+}
+
+// The element with role=status, its text and whether it is busy.
+export function readStatus() {
+    const status = document.querySelector('[role="status"]');
+    return {text: status.textContent, busy: status.getAttribute('aria-busy') === 'true'};
+}
+
+// Whether the button named name can be pressed.
+export function buttonEnabled(name) {
+    const text = (element) => element.textContent.replace(/\s+/g, ' ').trim();
+    const button = [...document.querySelectorAll('button')].find((b) => (b.getAttribute('aria-label') ?? text(b)) === name);
+    return Boolean(button) && !button.disabled;
+}
+
+// The view's lines: the address, and for each side its bytes in hex and its characters,
+// with whether each byte and each character is marked as changed.
+export function viewRows() {
+    function side(code) {
+        const items = [];
+        const walk = (node, marked) => {
+            for (const child of node.childNodes) {
+                if (child.nodeType === Node.TEXT_NODE) {
+                    items.push({text: child.textContent, marked});
+                } else {
+                    walk(child, marked || child.localName === 'mark');
+                }
+            }
+        };
+        walk(code, false);
+        return items;
+    }
+    function hex(code) {
+        const bytes = [];
+        const marked = [];
+        for (const {text, marked: inMark} of side(code)) {
+            for (const byte of text.split(/\s+/).filter((b) => b !== '')) {
+                bytes.push(byte);
+                marked.push(inMark);
+            }
+        }
+        return {hex: bytes.join(''), marked};
+    }
+    function chars(code) {
+        let all = '';
+        const marked = [];
+        for (const {text, marked: inMark} of side(code)) {
+            all += text;
+            marked.push(...[...text].map(() => inMark));
+        }
+        return {chars: all, marked};
+    }
+    return [...document.querySelectorAll('ol li')].map((li) => {
+        const [originalHex, patchedHex] = li.querySelectorAll('code.hex');
+        const [originalChr, patchedChr] = li.querySelectorAll('code.chr');
+        const o = chars(originalChr);
+        const p = chars(patchedChr);
+        return {
+            address: li.querySelector('code.addr').textContent,
+            original: {...hex(originalHex), chars: o.chars, charsMarked: o.marked},
+            patched: {...hex(patchedHex), chars: p.chars, charsMarked: p.marked},
+        };
+    });
+}
+
+// How many lines the view shows.
+export function viewCount() {
+    return document.querySelectorAll('ol li').length;
+}
+
+// Installed once the page has loaded: keeps every text the status shows (in
+// window.bvexStatuses), every value and maximum of the progress bar (bvexProgress), every worker made and whether it was terminated (window.bvexWorkers),
+// and, where the driver cannot see them itself (reported), the page's script errors and
+// console errors (window.bvexProblems).
+export function instrument(reportErrors) {
+    const status = document.querySelector('[role="status"]');
+    const progress = document.querySelector('progress');
+    window.bvexStatuses = [];
+    window.bvexProgress = [];
+    if (status) {
+        new MutationObserver(() => window.bvexStatuses.push(status.textContent))
+            .observe(status, {childList: true, characterData: true, subtree: true});
+    }
+    if (progress) {
+        new MutationObserver(() => window.bvexProgress.push({value: progress.value, max: progress.max}))
+            .observe(progress, {attributes: true, attributeFilter: ['value', 'max']});
+    }
+    window.bvexWorkers = [];
+    const NativeWorker = window.Worker;
+    window.Worker = class Worker extends NativeWorker {
+        constructor(...args) {
+            super(...args);
+            this.bvexRecord = {terminated: false};
+            window.bvexWorkers.push(this.bvexRecord);
+        }
+        terminate() {
+            this.bvexRecord.terminated = true;
+            super.terminate();
+        }
+    };
+    window.bvexProblems = [];
+    if (reportErrors) {
+        window.addEventListener('error', (event) => window.bvexProblems.push(`script error: ${event.message}`));
+        window.addEventListener('unhandledrejection', (event) => window.bvexProblems.push(`script error: ${event.reason}`));
+        const consoleError = console.error;
+        console.error = (...args) => {
+            window.bvexProblems.push(`console error: ${args.join(' ')}`);
+            consoleError.apply(console, args);
+        };
+    }
+}
+
+// Takes and clears what instrument() kept: the statuses and progress shown, the workers
+// made and the problems seen since the last call.
+export function takeRecords() {
+    const records = {
+        statuses: window.bvexStatuses,
+        progress: window.bvexProgress,
+        workers: window.bvexWorkers.map((w) => ({...w})),
+        problems: window.bvexProblems,
+    };
+    window.bvexStatuses = [];
+    window.bvexProgress = [];
+    window.bvexWorkers = [];
+    window.bvexProblems = [];
+    return records;
+}
