@@ -336,6 +336,15 @@ function acceptDrops(box, input) {
     });
 }
 
+// Each file's size is taken as it is chosen: Chromium otherwise takes it when it is first
+// asked, and a file removed since would pass for an empty one instead of failing to read.
+for (const input of [ui.original, ui.patched]) {
+    input.addEventListener('change', () => {
+        for (const file of input.files) {
+            void file.size;
+        }
+    });
+}
 acceptDrops($('drop-original'), ui.original);
 acceptDrops($('drop-patched'), ui.patched);
 // A file dropped anywhere else must not replace the page.

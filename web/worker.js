@@ -121,7 +121,12 @@ function slicePieces(file, readPiece) {
             const position = requested;
             const length = Math.min(PIECE_BYTES, file.size - position);
             requested += length;
-            const piece = readPiece(position, length).then((buffer) => new Uint8Array(buffer));
+            const piece = readPiece(position, length).then((buffer) => {
+                if (buffer.byteLength !== length) {
+                    throw new Error(`${file.name}: ${buffer.byteLength} bytes read of ${length} at ${position}`);
+                }
+                return new Uint8Array(buffer);
+            });
             piece.catch(() => {});
             queue.push(piece);
         }

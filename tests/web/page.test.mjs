@@ -319,8 +319,15 @@ async function expectReadError(page, engine, side, how) {
         truncateSync(paths[side], 1 << 20);
     }
     const status = await page.waitIdle(HANG_MS);
-    assert.equal(status.text, expected.stderr);
-    assert.equal(await page.enabled('Download report'), false, 'no report to download after a read error');
+    if (how === 'shortened' && engine === 'webkit' && status.text.startsWith('Done:')) {
+        // WebKit goes on giving a file's bytes as they were when it was chosen, with no error,
+        // after the file is shortened: the report is then the whole file's, never a short one.
+        const progress = await page.evaluate(() => [document.querySelector('progress').value, document.querySelector('progress').max]);
+        assert.deepEqual(progress, [BIG, BIG], status.text);
+    } else {
+        assert.equal(status.text, expected.stderr);
+        assert.equal(await page.enabled('Download report'), false, 'no report to download after a read error');
+    }
     rmSync(paths.original, {force: true});
     rmSync(paths.patched, {force: true});
 }
