@@ -84,9 +84,9 @@ function reportCounter(maxRows) {
 
 // A file's pieces in order, each a Uint8Array: next() gives the next piece, null after the
 // last, or rejects when the file cannot be read, or gives fewer bytes than it had when it was
-// chosen (it was shortened since): a shorter report must never pass for a whole one. A piece
-// is valid until next() is called again. putBack(rest) makes rest, the unused end of the
-// last piece, the next piece.
+// chosen (it was shortened since): a shorter report must never pass for a whole one. read()
+// gives the next piece from the source, or null at its end; it is called only once the piece
+// before is used up. putBack(rest) makes rest, the unused end of the last piece, the next.
 function pieceCursor(file, read) {
     let leftover = null;
     let given = 0;
@@ -111,11 +111,12 @@ function pieceCursor(file, read) {
 }
 
 // Pieces read by slicing the file, readPiece(position, length) giving an ArrayBuffer (read by
-// this worker, or by the page), with up to PIECES_AHEAD reads under way. A read that fails counts only when its piece is taken:
-// the comparison may end before.
+// this worker, or by the page), with up to PIECES_AHEAD reads under way. A read that fails
+// counts only when its piece is taken: the comparison may end before.
 function slicePieces(file, readPiece) {
     const queue = [];
     let requested = 0;
+    let last = null;
     function readAhead() {
         while (queue.length < PIECES_AHEAD && requested < file.size) {
             const position = requested;
@@ -132,11 +133,81 @@ function slicePieces(file, readPiece) {
         }
     }
     return pieceCursor(file, async () => {
+        // Each piece is a new buffer. The last one is used up: its memory goes back at once
+        // where the browser frees it on transfer (Firefox, WebKit), rather than when the
+        // collector gets to it, which lets memory grow by hundreds of MiB on a large file.
+        // This is done only here: V8 keeps a buffer's memory when it is transferred to a
+        // shorter one.
+        last?.buffer.transfer?.(0);
         readAhead();
-        const piece = queue.length > 0 ? await queue.shift() : null;
+        last = queue.length > 0 ? await queue.shift() : null;
+        readAhead();
+        return last;
+    });
+}
+
+// Pieces read through byte streams (BYOB) into two buffers of our own in turn: the next piece
+// is read into one while the module takes the other, and no memory is allocated per piece.
+// Each piece has a stream of its own: Chromium's stream of a whole file stalls when two
+// files past 2 GiB are read at once.
+function streamPieces(file) {
+    const free = [new ArrayBuffer(PIECE_BYTES), new ArrayBuffer(PIECE_BYTES)];
+    let requested = 0;
+    let pending = null;
+    let inUse = null;
+    async function readPiece(position, length, buffer) {
+        const reader = file.slice(position, position + length).stream().getReader({mode: 'byob'});
+        let filled = 0;
+        while (filled < length) {
+            const {value, done} = await reader.read(new Uint8Array(buffer, filled, length - filled));
+            buffer = value ? value.buffer : new ArrayBuffer(PIECE_BYTES);
+            if (done) {
+                break;
+            }
+            filled += value.length;
+        }
+        reader.releaseLock();
+        if (filled !== length) {
+            throw new Error(`${file.name}: ${filled} bytes read of ${length} at ${position}`);
+        }
+        return new Uint8Array(buffer, 0, length);
+    }
+    function readAhead() {
+        if (pending || free.length === 0 || requested >= file.size) {
+            return;
+        }
+        const position = requested;
+        const length = Math.min(PIECE_BYTES, file.size - position);
+        requested += length;
+        pending = readPiece(position, length, free.pop());
+        pending.catch(() => {});
+    }
+    return pieceCursor(file, async () => {
+        if (inUse) {
+            free.push(inUse);
+            inUse = null;
+        }
+        readAhead();
+        if (!pending) {
+            return null;
+        }
+        const piece = await pending;
+        pending = null;
+        inUse = piece.buffer;
         readAhead();
         return piece;
     });
+}
+
+// Whether this worker's browser gives a File's bytes through a stream reader into buffers of
+// our own (BYOB).
+function hasByteStreams(file) {
+    try {
+        file.slice(0, 0).stream().getReader({mode: 'byob'}).releaseLock();
+        return true;
+    } catch {
+        return false;
+    }
 }
 
 // Whether this worker can read the files itself. WebKit lets a worker of a page opened from
@@ -252,11 +323,12 @@ async function run({module, args, files, maxRows}) {
         if (!file) {
             return null;
         }
-        // Slices, not the file's stream: Chromium's byte streams stall when two files past
-        // 2 GiB are read at once.
-        return slicePieces(file, reads === 'page'
-            ? (position, length) => fromPage.read(name, position, length)
-            : (position, length) => file.slice(position, position + length).arrayBuffer());
+        if (reads === 'page') {
+            return slicePieces(file, (position, length) => fromPage.read(name, position, length));
+        }
+        return hasByteStreams(file)
+            ? streamPieces(file)
+            : slicePieces(file, (position, length) => file.slice(position, position + length).arrayBuffer());
     });
 
     let status = 0;
