@@ -12,8 +12,8 @@
 //        floor --sweep ROUNDS A B [OFFSET...]
 //                                   reads A and B whole at each offset (default: a range
 //                                   from 0 to 4088), the offsets in turns, ROUNDS times;
-//                                   prints each offset's median times against the best
-//                                   offset's, then a last line: best OFFSET
+//                                   prints each offset's time against bvex's offset and
+//                                   the best one's, then a last line: best OFFSET
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -103,48 +103,62 @@ double median(std::vector<double> v) {
     return (v[(n - 1) / 2] + v[n / 2]) / 2;
 }
 
-// Times read_pair at each offset, the offsets in turns (each round starting one further
-// along, so that no offset always follows the same one), and prints each offset's median
-// CPU time (user + system: steadier than the wall clock on a shared machine) and wall time
-// against the best offset's, and the spread of its CPU times.
+// Times read_pair once, returning its CPU (user + system) and wall-clock seconds.
+bool timed_read(const char* a, const char* b, size_t offset, double& cpu, double& wall) {
+    double w0 = 0, c0 = 0, w1 = 0, c1 = 0;
+    clocks(w0, c0);
+    const bool ok = read_pair(a, b, offset) >= 0;
+    clocks(w1, c1);
+    cpu = c1 - c0;
+    wall = w1 - w0;
+    return ok;
+}
+
+// Times read_pair at each offset, each run straight after one at bvex's offset, the
+// offsets in turns (each round starting one further along). On a shared machine the
+// speed drifts by more than the differences sought, so each offset is judged by its time
+// against the run just before it; those ratios' medians rank the offsets. Prints, per
+// offset: its median CPU time (user + system, steadier than the wall clock), its ratio to
+// bvex's offset (median and quartiles), that ratio against the best offset's, and the
+// same ratio from the wall clock.
 int sweep(int rounds, const char* a, const char* b, std::vector<size_t> offsets) {
     if (offsets.empty()) {
         offsets = {0,   8,   16,  24,  32,  40,  48,   56,   64,   72,   80,   88,   96,   128,
                    160, 192, 256, 512, 704, 736, 1024, 2048, 2080, 2096, 3072, 4032, 4064, 4088};
     }
     const size_t count = offsets.size();
-    std::vector<std::vector<double>> wall(count), cpu(count);
-    read_pair(a, b, 0);  // warm-up: the page cache and the buffers' pages
+    std::vector<std::vector<double>> cpu(count), ratio(count), wall_ratio(count);
+    double ref_cpu = 0, ref_wall = 0;
+    if (!timed_read(a, b, DEFAULT_OFFSET, ref_cpu, ref_wall)) {  // warm-up
+        return 1;
+    }
     for (int r = 0; r < rounds; r++) {
         for (size_t k = 0; k < count; k++) {
             const size_t i = (k + static_cast<size_t>(r)) % count;
-            double w0 = 0, c0 = 0, w1 = 0, c1 = 0;
-            clocks(w0, c0);
-            if (read_pair(a, b, offsets[i]) < 0) {
+            double c = 0, w = 0;
+            if (!timed_read(a, b, DEFAULT_OFFSET, ref_cpu, ref_wall) ||
+                !timed_read(a, b, offsets[i], c, w)) {
                 return 1;
             }
-            clocks(w1, c1);
-            wall[i].push_back(w1 - w0);
-            cpu[i].push_back(c1 - c0);
+            cpu[i].push_back(c);
+            ratio[i].push_back(c / ref_cpu);
+            wall_ratio[i].push_back(w / ref_wall);
         }
     }
-    std::vector<double> wall_median(count), cpu_median(count);
+    std::vector<double> by(count);
     size_t best = 0;
-    size_t best_wall = 0;
     for (size_t i = 0; i < count; i++) {
-        wall_median[i] = median(wall[i]);
-        cpu_median[i] = median(cpu[i]);
-        best = cpu_median[i] < cpu_median[best] ? i : best;
-        best_wall = wall_median[i] < wall_median[best_wall] ? i : best_wall;
+        by[i] = median(ratio[i]);
+        best = by[i] < by[best] ? i : best;
     }
-    std::printf("%6s  %8s  %7s  %11s  %8s  %7s\n", "offset", "cpu s", "vs best", "min-max",
-                "wall s", "vs best");
+    std::printf("%6s  %7s  %7s  %11s  %7s  %7s\n", "offset", "cpu s", "vs bvex", "quartiles",
+                "vs best", "wall");
     for (size_t i = 0; i < count; i++) {
-        const auto [lo, hi] = std::minmax_element(cpu[i].begin(), cpu[i].end());
-        std::printf("%6zu  %8.4f  %7.3f  %5.2f-%5.2f  %8.4f  %7.3f%s\n", offsets[i], cpu_median[i],
-                    cpu_median[i] / cpu_median[best], *lo / cpu_median[best],
-                    *hi / cpu_median[best], wall_median[i], wall_median[i] / wall_median[best_wall],
-                    offsets[i] == DEFAULT_OFFSET ? "  (bvex's)" : "");
+        std::vector<double> v = ratio[i];
+        std::sort(v.begin(), v.end());
+        std::printf("%6zu  %7.4f  %7.3f  %5.2f-%5.2f  %7.3f  %7.3f%s\n", offsets[i], median(cpu[i]),
+                    by[i], v[v.size() / 4], v[(v.size() * 3) / 4], by[i] / by[best],
+                    median(wall_ratio[i]), offsets[i] == DEFAULT_OFFSET ? "  (bvex's)" : "");
     }
     std::printf("best %zu\n", offsets[best]);
     return 0;

@@ -13,7 +13,7 @@
 #              build/wasi/bvex.wasm when it is there; none when node is missing)
 #   --cpu      time CPU (user + system, perf stat's task-clock) instead of the wall
 #              clock: steadier on a machine that other work shares
-#   --sweep N  rounds of the floor's placement sweep (default 5)
+#   --sweep N  rounds of the floor's placement sweep (default 7)
 #   --offset N the floor's buffers N bytes past a page boundary, and no sweep
 # Without a path, bvex is build/release/bvex, built with the release preset if missing.
 # The floor reads into buffers at the page offset its sweep (floor --sweep) found fastest.
@@ -29,7 +29,7 @@ dir=${BVEX_BENCH_DIR:-/tmp/bvex-bench}
 runs=10
 keep=0
 cpu=0
-sweep_rounds=5
+sweep_rounds=7
 floor_offset=""
 bvex=""
 previous=""
@@ -92,9 +92,8 @@ if [[ -z $floor_offset ]]; then
     sweep=$(./floor --sweep "$sweep_rounds" id_a id_b)
     while IFS= read -r line; do echo "   $line"; done <<<"$sweep" >&2
     floor_offset=$(awk '$1 == "best" { print $2 }' <<<"$sweep")
-    # The CPU times (median) of bvex's own offset and of the best, for the table.
-    sweep_bvex=$(awk '/bvex/ { print $1, $2 }' <<<"$sweep")
-    sweep_best=$(awk -v o="$floor_offset" '$1 == o { print $2; exit }' <<<"$sweep")
+    # bvex's own offset and its time against the best's, for the table.
+    sweep_bvex=$(awk '/bvex.s/ { print $1, $5 }' <<<"$sweep")
 fi
 floor="./floor --offset $floor_offset"
 
@@ -243,8 +242,9 @@ ratio_row "64 MiB, width 256" "$b256_bvex" "cat" "$b256_cat" -
 ratio_row "64 MiB, width 1" "$b1_bvex" "cat" "$b1_cat" -
 ratio_row "5 GiB sparse" "$c_bvex" floor "$c_floor" 1.15
 if [[ -n ${sweep_bvex:-} ]]; then
-    read -r o t <<<"$sweep_bvex"
-    ratio_row "sweep: reads at offset $o" "$t" "at $floor_offset" "$sweep_best" 1.02
+    read -r o r <<<"$sweep_bvex"
+    row "reads at bvex's offset $o" "(floor --sweep)" "offset" "$floor_offset" "$r" "<= 1.02x" \
+        "$(verdict "$r" 1.02)"
 fi
 want="00003039: 00 01"
 ratio_row "1 KiB identical" "$d_bvex" "cmp" "$d_cmp" -
