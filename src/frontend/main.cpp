@@ -18,8 +18,10 @@ constexpr std::size_t READ_AHEAD_BYTES = std::size_t{256} * 1024;
 // offsets (bench/floor.cpp --sweep) on the x86-64 machine (AMD EPYC) where bvex is
 // benchmarked took, against the fastest offset:
 //   1 to 24 bytes, just past the source's place in its page: 1.3 to 4 times as long;
-//   0, 32, 64, 736, 2080 and other multiples of 32: 1.03 to 1.12;
-//   40 to 88 (but 64), 2096 or 4088: 1.00 to 1.03, and 80 within 2 % of the fastest each time.
+//   0, 32, 64, 736, 2080 and other multiples of 32: 1.06 to 1.13 with the machine otherwise
+//   idle, within a few per cent of the rest with it busy;
+//   others, such as 40 to 88, 2096 or 4088: 1.00 to 1.04, and 80 within 2 % of the fastest
+//   in every sweep.
 // Left to the linker, the offset moved whenever an unrelated global variable did, and the
 // identical and sparse cases' speed with it. Other processors may prefer other offsets:
 // the sweep shows which.
