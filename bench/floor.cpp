@@ -151,12 +151,12 @@ int sweep(int rounds, const char* a, const char* b, std::vector<size_t> offsets)
         by[i] = median(ratio[i]);
         best = by[i] < by[best] ? i : best;
     }
-    std::printf("%6s  %7s  %7s  %11s  %7s  %7s\n", "offset", "cpu s", "vs bvex", "quartiles",
+    std::printf("%6s  %7s  %7s  %9s  %7s  %7s\n", "offset", "cpu s", "vs bvex", "quartiles",
                 "vs best", "wall");
     for (size_t i = 0; i < count; i++) {
         std::vector<double> v = ratio[i];
         std::sort(v.begin(), v.end());
-        std::printf("%6zu  %7.4f  %7.3f  %5.2f-%5.2f  %7.3f  %7.3f%s\n", offsets[i], median(cpu[i]),
+        std::printf("%6zu  %7.4f  %7.3f  %4.2f-%4.2f  %7.3f  %7.3f%s\n", offsets[i], median(cpu[i]),
                     by[i], v[v.size() / 4], v[(v.size() * 3) / 4], by[i] / by[best],
                     median(wall_ratio[i]), offsets[i] == DEFAULT_OFFSET ? "  (bvex's)" : "");
     }
