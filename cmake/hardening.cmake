@@ -14,7 +14,7 @@
 #     non-executable stack.
 # BVEX_STATIC, for bvex on Linux: a static PIE, loaded at a new address on every run, where
 # the C library can make one; a static executable at a fixed address where it cannot
-# (Debian 12's 32-bit ARM C library has no static-PIE start-up file).
+# (Debian 12's C libraries for 32-bit ARM and for RISC-V have no static-PIE start-up file).
 option(BVEX_HARDEN "Build with the protections of a release (needs optimisation)" OFF)
 option(BVEX_STATIC "Link bvex static, as a static PIE where possible (Linux)" OFF)
 
