@@ -70,7 +70,8 @@ case $kind in
         done
         for dll in $(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
             case $(echo "$dll" | tr '[:lower:]' '[:upper:]') in
-                KERNEL32.DLL | MSVCRT.DLL | ADVAPI32.DLL | UCRTBASE.DLL | API-MS-WIN-CRT-*-L1-1-0.DLL) ;;
+                KERNEL32.DLL | MSVCRT.DLL | ADVAPI32.DLL) ;;
+                UCRTBASE.DLL | API-MS-WIN-CRT-*-L1-1-0.DLL) ;;
                 *) fail "imports $dll, which does not come with Windows" ;;
             esac
         done

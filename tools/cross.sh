@@ -109,7 +109,8 @@ for arch, names in exported.items():
         imports = f.read().split()
     for name in imports:
         if name not in names:
-            print(f"cross check: {arch}: bvex imports {name}, which libSystem does not export", file=sys.stderr)
+            print(f"cross check: {arch}: bvex imports {name}, which libSystem does not export",
+                  file=sys.stderr)
             missing = True
     print(f"{arch}: {len(imports)} imports, all exported by libSystem")
 sys.exit(1 if missing else 0)
