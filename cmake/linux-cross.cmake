@@ -1,5 +1,5 @@
 # The common part of the Linux cross toolchains (linux-arm64.cmake, linux-armhf.cmake,
-# linux-s390x.cmake), which set BVEX_CROSS_TRIPLE (the GNU triple of Debian's
+# linux-s390x.cmake, linux-riscv64.cmake), which set BVEX_CROSS_TRIPLE (the GNU triple of Debian's
 # g++-TRIPLE cross compiler), CMAKE_SYSTEM_PROCESSOR and BVEX_QEMU (the qemu-user
 # program, Debian: qemu-user, that runs the target's programs here) before including it.
 set(CMAKE_SYSTEM_NAME Linux)

@@ -5,7 +5,7 @@
 # the amd64 Debian package installs, its bvex runs the sample pair, man shows its page, and
 # it removes cleanly; the ARM Debian packages (not installed here) are built for their
 # machine, with the same files and computed dependencies; each tarball's bvex is static and
-# runs the sample pair, the ARM ones under qemu-user; the zip holds what it should, and its
+# runs the sample pair, the ARM and RISC-V ones under qemu-user; the zip holds what it should, and its
 # bvex.exe runs the sample pair under Wine; bvex.wasm runs it under Node; the web page's
 # policy lets nothing reach the network, and the page carries its module; the source
 # tarball, unpacked where no git repository is around it, builds, passes the suite and runs
@@ -70,7 +70,8 @@ wasm=bvex-$version-wasi.wasm
 web=bvex-$version-web.html
 [ "$(ls "$dist")" = "$(printf '%s\n' SHA256SUMS "$deb" "bvex_${version}_arm64.deb" \
     "bvex_${version}_armhf.deb" "$tarball-aarch64.tar.gz" "$tarball-armv7.tar.gz" \
-    "$tarball-x86_64.tar.gz" "$zip" "$source" "$wasm" "$web" | sort)" ] ||
+    "$tarball-riscv64.tar.gz" "$tarball-x86_64.tar.gz" "$zip" "$source" "$wasm" "$web" |
+    sort)" ] ||
     fail "$dist holds other files: $(echo "$dist"/*)"
 
 echo "== SHA256SUMS"
@@ -115,6 +116,7 @@ machine() {
         amd64 | x86_64) echo 'x86-64' ;;
         arm64 | aarch64) echo 'ARM aarch64' ;;
         armhf | armv7) echo 'ARM, EABI5' ;;
+        riscv64) echo 'RISC-V' ;;
     esac
 }
 
@@ -143,16 +145,17 @@ for arch in arm64 armhf; do
     sh packaging/hardening.sh dynamic "$scratch/$arch/usr/bin/bvex"
 done
 
-# Each tarball's bvex is static; on ARM it runs under qemu-user.
-for arch in x86_64 aarch64 armv7; do
+# Each tarball's bvex is static; on ARM and RISC-V it runs under qemu-user.
+for arch in x86_64 aarch64 armv7 riscv64; do
     name=$tarball-$arch.tar.gz
     echo "== $name"
-    # No static PIE on armv7: Debian 12's C library for it cannot make one.
+    # No static PIE on armv7 and riscv64: Debian 12's C libraries for them cannot make one.
     cross=build/package/packaging/cross
     case $arch in
         x86_64) run='' kind=static-pie build=build/package ;;
         aarch64) run=qemu-aarch64 kind=static-pie build=$cross-arm64 ;;
         armv7) run=qemu-arm kind=static build=$cross-armhf ;;
+        riscv64) run=qemu-riscv64 kind=static build=$cross-riscv64 ;;
     esac
     folder=bvex-$version
     listing=$(tar -tzf "$dist/$name" | sort)

@@ -9,7 +9,8 @@
 #   static      the same for a static executable at a fixed address (ELF type EXEC),
 #               where the C library cannot make a static PIE
 #   exe         a Windows executable: DYNAMIC_BASE, HIGH_ENTROPY_VA and NX_COMPAT, and no
-#               DLL that does not come with Windows
+#               DLL that does not come with Windows (its own, and the UCRT's, which
+#               Windows on ARM builds import)
 # OBJECTS are bvex's own object files (main, platform and fatal), built as BINARY was.
 # A stripped static binary shows no sign of the stack protector or FORTIFY, and the C
 # library brings its own canary check either way, so the objects are checked instead: main
@@ -26,6 +27,14 @@ shift 2
 fail() {
     echo "hardening check: $binary: $*" >&2
     exit 1
+}
+# GNU binutils read the files of the machines Debian builds for; for the others (Windows on
+# ARM) LLVM's tools (Debian: llvm-14) stand in, with the same output for what is read here.
+headers() {
+    objdump --private-headers "$1" 2>/dev/null || llvm-objdump-14 --private-headers "$1"
+}
+undefined() {
+    nm --undefined-only "$1" 2>/dev/null || llvm-nm-14 --undefined-only "$1"
 }
 [ -f "$binary" ] || fail "no such file"
 
@@ -55,13 +64,14 @@ case $kind in
         fi
         ;;
     exe)
-        headers=$(objdump --private-headers "$binary")
+        headers=$(headers "$binary") || fail "objdump cannot read it"
         for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
             echo "$headers" | grep -Eq "^[[:space:]]+$flag\$" || fail "no $flag"
         done
         for dll in $(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
             case $(echo "$dll" | tr '[:lower:]' '[:upper:]') in
                 KERNEL32.DLL | MSVCRT.DLL | ADVAPI32.DLL) ;;
+                UCRTBASE.DLL | API-MS-WIN-CRT-*-L1-1-0.DLL) ;;
                 *) fail "imports $dll, which does not come with Windows" ;;
             esac
         done
@@ -84,7 +94,7 @@ for object; do
         fatal.cpp.o*) wanted=__fprintf_chk ;;
         *) wanted=__stack_chk_fail ;;
     esac
-    nm --undefined-only "$object" | grep -Eq " _{0,1}$wanted\$" ||
+    undefined "$object" | grep -Eq " _{0,1}$wanted\$" ||
         fail "${object##*/} does not call $wanted: built without the protections"
 done
 echo "hardening check: $binary ($kind) is protected"

