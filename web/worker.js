@@ -110,9 +110,22 @@ function pieceCursor(file, read) {
     };
 }
 
+// Gives a used-up buffer's memory back at once: transferred in a message to a port that is
+// closed, it is detached and dropped with the message. Left to the collector, the 4 MiB
+// buffers of a large file's pieces let the browser's memory grow by hundreds of MiB first.
+const dropped = (() => {
+    const channel = new MessageChannel();
+    channel.port2.close();
+    return channel.port1;
+})();
+function release(buffer) {
+    dropped.postMessage(null, [buffer]);
+}
+
 // Pieces read by slicing the file, readPiece(position, length) giving an ArrayBuffer (read by
 // this worker, or by the page), with up to PIECES_AHEAD reads under way. A read that fails
-// counts only when its piece is taken: the comparison may end before.
+// counts only when its piece is taken: the comparison may end before. Slices, not the file's
+// stream: Chromium's streams stall now and then on files past 2 GiB.
 function slicePieces(file, readPiece) {
     const queue = [];
     let requested = 0;
@@ -133,81 +146,14 @@ function slicePieces(file, readPiece) {
         }
     }
     return pieceCursor(file, async () => {
-        // Each piece is a new buffer. The last one is used up: its memory goes back at once
-        // where the browser frees it on transfer (Firefox, WebKit), rather than when the
-        // collector gets to it, which lets memory grow by hundreds of MiB on a large file.
-        // This is done only here: V8 keeps a buffer's memory when it is transferred to a
-        // shorter one.
-        last?.buffer.transfer?.(0);
+        if (last) {
+            release(last.buffer);
+        }
         readAhead();
         last = queue.length > 0 ? await queue.shift() : null;
         readAhead();
         return last;
     });
-}
-
-// Pieces read through byte streams (BYOB) into two buffers of our own in turn: the next piece
-// is read into one while the module takes the other, and no memory is allocated per piece.
-// Each piece has a stream of its own: Chromium's stream of a whole file stalls when two
-// files past 2 GiB are read at once.
-function streamPieces(file) {
-    const free = [new ArrayBuffer(PIECE_BYTES), new ArrayBuffer(PIECE_BYTES)];
-    let requested = 0;
-    let pending = null;
-    let inUse = null;
-    async function readPiece(position, length, buffer) {
-        const reader = file.slice(position, position + length).stream().getReader({mode: 'byob'});
-        let filled = 0;
-        while (filled < length) {
-            const {value, done} = await reader.read(new Uint8Array(buffer, filled, length - filled));
-            buffer = value ? value.buffer : new ArrayBuffer(PIECE_BYTES);
-            if (done) {
-                break;
-            }
-            filled += value.length;
-        }
-        reader.releaseLock();
-        if (filled !== length) {
-            throw new Error(`${file.name}: ${filled} bytes read of ${length} at ${position}`);
-        }
-        return new Uint8Array(buffer, 0, length);
-    }
-    function readAhead() {
-        if (pending || free.length === 0 || requested >= file.size) {
-            return;
-        }
-        const position = requested;
-        const length = Math.min(PIECE_BYTES, file.size - position);
-        requested += length;
-        pending = readPiece(position, length, free.pop());
-        pending.catch(() => {});
-    }
-    return pieceCursor(file, async () => {
-        if (inUse) {
-            free.push(inUse);
-            inUse = null;
-        }
-        readAhead();
-        if (!pending) {
-            return null;
-        }
-        const piece = await pending;
-        pending = null;
-        inUse = piece.buffer;
-        readAhead();
-        return piece;
-    });
-}
-
-// Whether this worker's browser gives a File's bytes through a stream reader into buffers of
-// our own (BYOB).
-function hasByteStreams(file) {
-    try {
-        file.slice(0, 0).stream().getReader({mode: 'byob'}).releaseLock();
-        return true;
-    } catch {
-        return false;
-    }
 }
 
 // Whether this worker can read the files itself. WebKit lets a worker of a page opened from
@@ -323,12 +269,9 @@ async function run({module, args, files, maxRows}) {
         if (!file) {
             return null;
         }
-        if (reads === 'page') {
-            return slicePieces(file, (position, length) => fromPage.read(name, position, length));
-        }
-        return hasByteStreams(file)
-            ? streamPieces(file)
-            : slicePieces(file, (position, length) => file.slice(position, position + length).arrayBuffer());
+        return slicePieces(file, reads === 'page'
+            ? (position, length) => fromPage.read(name, position, length)
+            : (position, length) => file.slice(position, position + length).arrayBuffer());
     });
 
     let status = 0;
