@@ -5,6 +5,7 @@
 #include "equal.h"
 #include "fatal.h"
 #include "output.h"
+#include "platform.h"
 #include "report.h"
 
 namespace {
@@ -141,6 +142,18 @@ CompareResult compare_files(Reader& original, Reader& patched, std::int32_t line
         r.at_end = static_cast<std::size_t>(got) < c.width;
     }
     return compare_finish(c, CompareResult::done);
+}
+
+InputFiles open_inputs(const char* original, const char* patched) {
+    const int original_fd = input_open(original);
+    if (original_fd < 0) {
+        fatal("cannot open original file");
+    }
+    const int patched_fd = input_open(patched);
+    if (patched_fd < 0) {
+        fatal("cannot open patched file");
+    }
+    return InputFiles{original_fd, patched_fd};
 }
 
 void compare_outcome(CompareResult result) {

@@ -50,6 +50,17 @@ CompareResult compare_finish(Comparison& c, CompareResult result);
 CompareResult compare_files(Reader& original, Reader& patched, std::int32_t line_width,
                             std::uint32_t block_address);
 
+// The descriptors of the two files.
+struct InputFiles {
+    int original;
+    int patched;
+};
+
+// Opens the original file, then the patched file, read-only as raw bytes; ends the process
+// through fatal ("cannot open original file", then "cannot open patched file") when one
+// cannot be opened.
+InputFiles open_inputs(const char* original, const char* patched);
+
 // Ends the run as result says: returns after a comparison that ran to its end; otherwise ends
 // the process through fatal with the result's message.
 void compare_outcome(CompareResult result);

@@ -2,7 +2,6 @@
 
 #include "args.h"
 #include "compare.h"
-#include "fatal.h"
 #include "platform.h"
 #include "reader.h"
 
@@ -34,21 +33,11 @@ alignas(PAGE_BYTES) unsigned char read_buffers[READ_BUFFER_PAGE_OFFSET + 2 * REA
 unsigned char* const original_buffer = read_buffers + READ_BUFFER_PAGE_OFFSET;
 unsigned char* const patched_buffer = original_buffer + READ_AHEAD_BYTES;
 
-// Opens an existing file read-only as raw bytes, or ends the run with message.
-int open_input(const char* path, const char* message) {
-    const int fd = input_open(path);
-    if (fd < 0) {
-        fatal(message);
-    }
-    return fd;
-}
-
 }  // namespace
 
 int bvex_main(int argc, char** argv) {
     const Args args = parse_args(argc, argv);
-    const int original_fd = open_input(args.original, "cannot open original file");
-    const int patched_fd = open_input(args.patched, "cannot open patched file");
+    const auto [original_fd, patched_fd] = open_inputs(args.original, args.patched);
 
     Reader original = reader_make(original_fd, original_buffer, READ_AHEAD_BYTES);
     Reader patched = reader_make(patched_fd, patched_buffer, READ_AHEAD_BYTES);

@@ -85,14 +85,6 @@ char** wasi_arguments(int& argc) {
     return argv;
 }
 
-int open_input(const char* path, const char* message) {
-    const int fd = input_open(path);
-    if (fd < 0) {
-        fatal(message);
-    }
-    return fd;
-}
-
 }  // namespace
 
 // Reads the command line and opens both files as the command line does, then asks for the
@@ -101,8 +93,9 @@ extern "C" __attribute__((export_name("bvex_page_start"))) int bvex_page_start()
     int argc = 0;
     char** argv = wasi_arguments(argc);
     const Args args = parse_args(argc, argv);
-    run.original_fd = open_input(args.original, "cannot open original file");
-    run.patched_fd = open_input(args.patched, "cannot open patched file");
+    const InputFiles files = open_inputs(args.original, args.patched);
+    run.original_fd = files.original;
+    run.patched_fd = files.patched;
     run.original = reader_make(run.original_fd, original_buffer, PAGE_BUFFER_BYTES);
     run.patched = reader_make(run.patched_fd, patched_buffer, PAGE_BUFFER_BYTES);
     run.comparison =
