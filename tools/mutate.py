@@ -240,7 +240,7 @@ FAULTS = [
      "inputs opened for writing too"),
     ("frontend/compare.cpp", 'fatal("cannot read original file")', 'fatal("cannot read patched file")',
      "a failed read of the original blames the patched file"),
-    ("frontend/compare.cpp", "input_open(patched)", "input_open(original)",
+    ("frontend/main.cpp", "args.original, args.patched", "args.original, args.original",
      "the patched name opens the original file"),
     # 4 KiB, not less: with reads of a block or two the 4 GiB rows outlast the tests' time limit.
     ("frontend/main.cpp", "std::size_t{256} * 1024", "std::size_t{256} * 16",
