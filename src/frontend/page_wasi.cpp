@@ -6,7 +6,7 @@
 // has been given, then says which file it needs more of.
 //
 // The command line comes from the WASI arguments, and is read, checked and answered exactly
-// as the command line's (parse_args, input_open, fatal): every message and exit status is
+// as the command line's (parse_args, open_inputs, fatal): every message and exit status is
 // the command line's, ending the module through proc_exit.
 //
 // A run, from the page's side:
