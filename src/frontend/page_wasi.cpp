@@ -36,10 +36,8 @@ constexpr std::size_t PAGE_BUFFER_BYTES = std::size_t{4} << 20;
 unsigned char original_buffer[PAGE_BUFFER_BYTES];
 unsigned char patched_buffer[PAGE_BUFFER_BYTES];
 
-// The run under way: the files' descriptors, their readers and the comparison.
+// The run under way: the files' readers (each with its descriptor) and the comparison.
 struct PageRun {
-    int original_fd;
-    int patched_fd;
     Reader original;
     Reader patched;
     Comparison comparison;
@@ -63,8 +61,8 @@ int step() {
         return need == Need::original ? GIVE_ORIGINAL : GIVE_PATCHED;
     }
     compare_outcome(compare_finish(run.comparison, CompareResult::done));
-    input_close(run.original_fd);
-    input_close(run.patched_fd);
+    input_close(run.original.fd);
+    input_close(run.patched.fd);
     return FINISHED;
 }
 
@@ -94,10 +92,8 @@ extern "C" __attribute__((export_name("bvex_page_start"))) int bvex_page_start()
     char** argv = wasi_arguments(argc);
     const Args args = parse_args(argc, argv);
     const InputFiles files = open_inputs(args.original, args.patched);
-    run.original_fd = files.original;
-    run.patched_fd = files.patched;
-    run.original = reader_make(run.original_fd, original_buffer, PAGE_BUFFER_BYTES);
-    run.patched = reader_make(run.patched_fd, patched_buffer, PAGE_BUFFER_BYTES);
+    run.original = reader_make(files.original, original_buffer, PAGE_BUFFER_BYTES);
+    run.patched = reader_make(files.patched, patched_buffer, PAGE_BUFFER_BYTES);
     run.comparison =
         comparison_make(run.original, run.patched, args.line_width, args.block_address);
     return step();
