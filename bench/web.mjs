@@ -3,11 +3,16 @@
 // WebKit): the 1 GiB identical pair compared by the page against a floor page that reads
 // both files exactly the same way in the same engine and compares nothing, how much the
 // browser's memory grows (the resident memory of all its processes, peak during the run
-// against just before it), and one run of a sparse pair just past 4 GiB. Prints a table.
+// against just before it), and one run of a sparse pair just past 4 GiB. With --previous, a
+// page of an earlier build against this one on the 64 MiB all-different pair (a report of 4
+// million lines), in turns: what following the report (its map and its line index) costs.
+// Every run also keeps the longest the page's main thread was kept from running a timer,
+// the upper bound of its longest task. Prints a table.
 //
-// Usage: node bench/web.mjs --page PATH [--engines LIST] [--dir DIR] [--runs N] [--size BYTES]
-//                           [--keep]
+// Usage: node bench/web.mjs --page PATH [--previous PATH] [--engines LIST] [--dir DIR]
+//                           [--runs N] [--size BYTES] [--keep]
 //   --page PATH     the built page, bvex-X.Y.Z-web.html
+//   --previous PATH the page of an earlier build, to time against on the all-different pair
 //   --engines LIST  comma-separated, of chromium, firefox, webkit (default: all three)
 //   --dir DIR       data folder (default $BVEX_BENCH_DIR or /tmp/bvex-bench)
 //   --runs N        timed runs of each page, each in a browser of its own (default 5)
@@ -26,6 +31,12 @@ const MiB = 1024 * 1024;
 const ENGINES = ['chromium', 'firefox', 'webkit'];
 // Most the browser's memory may grow while the page compares the identical pair.
 const GROWTH_LIMIT = {chromium: 150 * MiB, firefox: 150 * MiB, webkit: 250 * MiB};
+// Most a page may be slower than the previous one on the all-different pair, and the longest
+// the main thread may be busy at once.
+const PREVIOUS_LIMIT = 1.05;
+const TASK_LIMIT_MS = 50;
+// The timer whose lateness measures the main thread's longest task.
+const TICK_MS = 10;
 const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
 
 function options(argv) {
@@ -39,6 +50,8 @@ function options(argv) {
         };
         if (argv[i] === '--page') {
             result.page = resolve(value());
+        } else if (argv[i] === '--previous') {
+            result.previous = resolve(value());
         } else if (argv[i] === '--engines') {
             result.engines = value().split(',');
         } else if (argv[i] === '--dir') {
@@ -56,6 +69,9 @@ function options(argv) {
     }
     if (!result.page || !existsSync(result.page)) {
         throw new Error('--page must name the built page');
+    }
+    if (result.previous !== undefined && !existsSync(result.previous)) {
+        throw new Error('--previous must name a built page');
     }
     if (!(result.runs >= 1) || !(result.size >= 1)) {
         throw new Error('--runs and --size must be positive');
@@ -93,6 +109,20 @@ function makePair(dir, size) {
     return {a, b, made};
 }
 
+// The all-different pair: 64 MiB of random bytes, and the same with every byte one more.
+function densePair(dir) {
+    const size = 64 * MiB;
+    const [a, b] = [join(dir, 'web_diff_a'), join(dir, 'web_diff_b')];
+    const original = Buffer.alloc(size);
+    randomFillSync(original);
+    writeFileSync(a, original);
+    for (let i = 0; i < size; i++) {
+        original[i] = (original[i] + 1) & 0xff;
+    }
+    writeFileSync(b, original);
+    return {a, b, made: [a, b]};
+}
+
 // A pair of sparse files just past 4 GiB, equal but for one byte past 4 GiB.
 function sparsePair(dir) {
     const size = 2 ** 32 + 4096;
@@ -121,6 +151,7 @@ WebAssembly.instantiate = async () => {
         memory,
         _initialize() {},
         bvex_page_start: () => 0,
+        bvex_page_block_address: () => 0,
         bvex_page_room: () => 4 << 20,
         bvex_page_space: (side) => side * (4 << 20),
         bvex_page_give: (side) => next(side),
@@ -175,14 +206,39 @@ function browserResident() {
     return total;
 }
 
-// One run in a fresh browser of the engine: seconds from the click to the end, and the
-// memory growth.
+// Installed in the page before a run: the longest task the main thread ran
+// (window.bvexLongest), from the browser's own long-task entries where it has them
+// (Chromium), otherwise from a timer every tick ms, as the most it was late: that counts
+// the time the main thread waited for a core too, so it is an upper bound.
+function watchMainThread(tick) {
+    window.bvexLongest = 0;
+    if (PerformanceObserver.supportedEntryTypes?.includes('longtask')) {
+        window.bvexTasks = 'long-task entries';
+        new PerformanceObserver((list) => {
+            for (const entry of list.getEntries()) {
+                window.bvexLongest = Math.max(window.bvexLongest, entry.duration);
+            }
+        }).observe({type: 'longtask'});
+        return;
+    }
+    window.bvexTasks = `a ${tick} ms timer's lateness`;
+    let last = performance.now();
+    setInterval(() => {
+        const now = performance.now();
+        window.bvexLongest = Math.max(window.bvexLongest, now - last - tick);
+        last = now;
+    }, tick);
+}
+
+// One run in a fresh browser of the engine: seconds from the click to the end, the memory
+// growth and the main thread's longest task.
 async function measure(engine, url, pair, expectDone) {
     const driver = await engine.open(url);
     try {
         await driver.chooseFile('Original file', pair.a);
         await driver.chooseFile('Patched file', pair.b);
         await sleep(500);
+        await driver.evaluate(watchMainThread, TICK_MS);
         const before = browserResident();
         let peak = before;
         const sampler = setInterval(() => {
@@ -197,7 +253,8 @@ async function measure(engine, url, pair, expectDone) {
         if (!expectDone.test(status.text)) {
             throw new Error(`${engine.name}: unexpected end of the run: ${status.text}`);
         }
-        return {seconds, growth: peak - before};
+        const [longest, how] = await driver.evaluate(() => [window.bvexLongest, window.bvexTasks]);
+        return {seconds, growth: peak - before, longest, how};
     } finally {
         await driver.close();
     }
@@ -213,6 +270,7 @@ async function main() {
     mkdirSync(opts.dir, {recursive: true});
     const pair = makePair(opts.dir, opts.size);
     const sparse = sparsePair(opts.dir);
+    const dense = opts.previous ? densePair(opts.dir) : {made: []};
     const floor = floorPage(opts.page, opts.dir);
     const pageUrl = pathToFileURL(opts.page).href;
     const rows = [];
@@ -242,6 +300,7 @@ async function main() {
                 name: c.name,
                 seconds: median(c.runs.map((r) => r.seconds)),
                 growth: Math.max(...c.runs.map((r) => r.growth)),
+                longest: Math.max(...c.runs.map((r) => r.longest)),
                 bytes: opts.size,
             }));
             const far = await measure(engine, pageUrl, sparse, /^Done: .* 1 line, 1 differing byte/);
@@ -252,13 +311,43 @@ async function main() {
             verdicts.push(`${name}: page speed against the floor ${ratio.toFixed(2)}x (target >= 0.8x): ${verdict(ratio >= 0.8)}; `
                 + `memory growth +${(pageRow.growth / MiB).toFixed(1)} MiB (target <= ${limit / MiB} MiB): ${verdict(pageRow.growth <= limit)}; `
                 + 'sparse pair past 4 GiB: completed');
+            let longest = Math.max(pageRow.longest, far.longest);
+            const how = far.how;
+            if (opts.previous) {
+                const pair = [
+                    {name: 'previous, all different', url: pathToFileURL(opts.previous).href, runs: []},
+                    {name: 'bvex page, all different', url: pageUrl, runs: []},
+                ];
+                const all = /^Done: .* 4,194,304 lines, 67,108,864 differing bytes/;
+                for (let i = 0; i < opts.runs; i++) {
+                    for (const c of pair) {
+                        c.runs.push(await measure(engine, c.url, dense, all));
+                        const last = c.runs.at(-1);
+                        process.stderr.write(`   ${name}, ${c.name}, run ${i + 1}: ${last.seconds.toFixed(3)} s, longest task ${last.longest.toFixed(0)} ms\n`);
+                    }
+                }
+                const [before, now] = pair.map((c) => ({
+                    engine: name,
+                    name: c.name,
+                    seconds: median(c.runs.map((r) => r.seconds)),
+                    growth: Math.max(...c.runs.map((r) => r.growth)),
+                    longest: Math.max(...c.runs.map((r) => r.longest)),
+                    bytes: 64 * MiB,
+                }));
+                rows.push(before, now);
+                longest = Math.max(longest, now.longest);
+                const slower = now.seconds / before.seconds;
+                verdicts.push(`${name}: all-different pair against the previous page ${slower.toFixed(3)}x (target <= ${PREVIOUS_LIMIT}x): ${verdict(slower <= PREVIOUS_LIMIT)}`);
+            }
+            verdicts.push(`${name}: the main thread's longest task ${longest.toFixed(0)} ms, from ${how} (target <= ${TASK_LIMIT_MS} ms): ${verdict(longest <= TASK_LIMIT_MS)}`);
         }
         const pad = (text, n) => String(text).padEnd(n);
         console.log(`\npage: ${opts.page}`);
         console.log(`data: identical pair of ${opts.size} bytes in ${opts.dir}, ${opts.runs} runs each (median time, largest memory growth); the sparse pair once\n`);
-        console.log(`${pad('engine', 10)}${pad('case', 24)}${pad('time', 11)}${pad('MiB/s', 9)}memory growth`);
+        console.log(`${pad('engine', 10)}${pad('case', 26)}${pad('time', 11)}${pad('MiB/s', 9)}${pad('memory growth', 15)}longest task`);
         for (const row of rows) {
-            console.log(`${pad(row.engine, 10)}${pad(row.name, 24)}${pad(`${row.seconds.toFixed(3)} s`, 11)}${pad((row.bytes / MiB / row.seconds).toFixed(0), 9)}+${(row.growth / MiB).toFixed(1)} MiB`);
+            console.log(`${pad(row.engine, 10)}${pad(row.name, 26)}${pad(`${row.seconds.toFixed(3)} s`, 11)}${pad((row.bytes / MiB / row.seconds).toFixed(0), 9)}`
+                + `${pad(`+${(row.growth / MiB).toFixed(1)} MiB`, 15)}${row.longest.toFixed(0)} ms`);
         }
         console.log('');
         for (const line of verdicts) {
@@ -266,7 +355,7 @@ async function main() {
         }
     } finally {
         rmSync(floor, {force: true});
-        for (const path of sparse.made) {
+        for (const path of [...sparse.made, ...dense.made]) {
             rmSync(path, {force: true});
         }
         if (!opts.keep) {

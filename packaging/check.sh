@@ -212,7 +212,7 @@ sed -n 's/^const BVEX_WASM = "\([A-Za-z0-9+\/=]*\)";$/\1/p' "$dist/$web" | base6
 head -c 8 "$scratch/page.wasm" | od -An -tx1 | grep -q ' 00 61 73 6d 01 00 00 00' ||
     fail "$web does not carry a WebAssembly module"
 for call in _initialize bvex_page_start bvex_page_room bvex_page_space bvex_page_give \
-    bvex_page_end; do
+    bvex_page_end bvex_page_block_address; do
     grep -q "$call" "$scratch/page.wasm" || fail "$web's module does not export $call"
 done
 

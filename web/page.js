@@ -1,19 +1,17 @@
 // The page: runs bvex's module in a worker with the command line the fields make, reads the
-// files for it where the worker cannot, shows its progress, keeps the report as a Blob of
-// parts and shows its first lines side by side. build.mjs puts BVEX_WASM (the module,
-// base64) and BVEX_WORKER (the worker's source) first.
+// files for it where the worker cannot, shows its progress and the map of where the files
+// differ, keeps the report as a Blob of parts (lines.js) and shows any stretch of its lines
+// side by side. build.mjs puts BVEX_WASM (the module, base64), BVEX_WORKER (the worker's
+// source), lines.js and map.js first.
 
-/* global BVEX_WASM, BVEX_WORKER */
+/* global BVEX_WASM, BVEX_WORKER, WRAP, reportStore, storeAdd, storeBlob, storeLines, storeFind,
+   mapMake, mapUpdate, mapKey, mapText, mapFocus, hexOffset */
 
 'use strict';
 
-// Report lines shown in the view (the worker sends no more); the rest are counted and kept
-// in the report only.
-const MAX_ROWS = 10000;
-// Lines are added to the view ROWS_PER_STEP at a time for at most FRAME_BUDGET_MS of each
-// animation frame, so that the page keeps answering while the view fills.
-const ROWS_PER_STEP = 10;
-const FRAME_BUDGET_MS = 6;
+// The view's scrolling height never passes this: past it, the scroll bar stands for the
+// report's lines in proportion, not pixel for pixel (browsers cap an element's height).
+const MAX_SCROLL_PX = 8_000_000;
 
 const $ = (id) => document.getElementById(id);
 const ui = {
@@ -30,14 +28,23 @@ const ui = {
     status: $('status'),
     path: $('path'),
     summary: $('summary'),
+    frame: $('rows-frame'),
     rows: $('rows'),
-    more: $('more'),
+    space: $('rows-space'),
+    map: $('map'),
+    mapRows: $('map-rows'),
+    mapStart: $('map-start'),
+    mapEnd: $('map-end'),
+    mapFocus: $('map-focus'),
+    goto: $('goto'),
+    gotoAddress: $('goto-address'),
+    gotoResult: $('goto-result'),
 };
 
 const modulePromise = WebAssembly.compile(Uint8Array.from(atob(BVEX_WASM), (c) => c.charCodeAt(0)));
 const workerUrl = URL.createObjectURL(new Blob([BVEX_WORKER], {type: 'text/javascript'}));
 
-let run = null; // the run going on: {worker, parts, rows queue}
+let run = null; // the run going on, or the last: {worker, files, store, map, done}
 let report = null; // the last report that ended without error
 let reportUrl = null;
 
@@ -104,10 +111,6 @@ function commandLine() {
 
 function showCounts(lines, differing) {
     ui.summary.textContent = `${count(lines, 'line', 'lines')}, ${count(differing, 'differing byte', 'differing bytes')}`;
-    if (lines > MAX_ROWS) {
-        ui.more.hidden = false;
-        ui.more.textContent = `The view shows the first ${numberFormat.format(MAX_ROWS)} of ${numberFormat.format(lines)} lines; the downloaded report has them all.`;
-    }
 }
 
 const escapes = {'&': '&amp;', '<': '&lt;', '>': '&gt;'};
@@ -134,42 +137,198 @@ function sideHtml(hex, other, who) {
     return `<span class="who">${who}</span><code class="hex">${bytes}</code><code class="chr">${chars}</code>`;
 }
 
-// A report line "AAAAAAAA: OOOO PPPP" as an item of the view.
-function rowHtml(line) {
+// A report line "AAAAAAAA: OOOO PPPP" as an item of the view; the line gone to is marked.
+function rowHtml(line, target) {
     const n = (line.length - 11) / 4;
     const original = line.slice(10, 10 + 2 * n);
     const patched = line.slice(11 + 2 * n);
-    return `<li><code class="addr">${line.slice(0, 8)}</code>${sideHtml(original, patched, 'original')}${sideHtml(patched, original, 'patched')}</li>`;
+    return `<li${target ? ' class="target" aria-current="true"' : ''}><code class="addr">${line.slice(0, 8)}</code>`
+        + `${sideHtml(original, patched, 'original')}${sideHtml(patched, original, 'patched')}</li>`;
 }
 
-function drawRows() {
-    if (!run || run.queue.length === 0) {
+// The view: a window of the report's lines in a frame that scrolls through all of them. Only
+// the lines in sight are in the page, read back from the report as the frame scrolls. Its
+// scrolling height stands for every line (at most MAX_SCROLL_PX), and the line at its top
+// is view.first: from the scroll position, or where the keys, Go or the map put it.
+// pinnedTop: the scroll position last set for view.first, or null to set it at the next
+// drawing; moving: view.first was set and not yet drawn, so scroll events, which may come late
+// from an earlier move, are not the reader's and are let pass.
+const view = {first: 0, target: -1, rowHeight: 0, widest: 0, pinnedTop: null, moving: false, drawing: false, again: false, shown: ''};
+
+// The frame's measures for the report so far: lines in sight, the first line that can be at
+// the top with the frame full, and the scrolling height beyond the frame's own.
+function viewLayout() {
+    const lines = run ? run.store.lines : 0;
+    const height = ui.frame.clientHeight;
+    const rowHeight = view.rowHeight || height;
+    const visible = Math.max(1, Math.floor(height / rowHeight));
+    const space = Math.max(0, Math.min(lines * rowHeight, MAX_SCROLL_PX) - height);
+    return {lines, height, visible, maxFirst: Math.max(0, lines - visible), space};
+}
+
+// The scroll position that stands for view.first.
+function topOf(layout) {
+    return layout.maxFirst > 0 ? (Math.min(view.first, layout.maxFirst) / layout.maxFirst) * layout.space : 0;
+}
+
+function scheduleDraw() {
+    if (view.drawing) {
+        view.again = true;
         return;
     }
-    const started = performance.now();
-    while (run.queue.length > 0 && performance.now() - started < FRAME_BUDGET_MS) {
-        const batch = run.queue.splice(0, ROWS_PER_STEP);
-        const widest = Math.max(run.widest, ...batch.map((line) => (line.length - 11) / 4));
-        if (widest !== run.widest) {
-            run.widest = widest;
-            ui.rows.style.setProperty('--bytes', String(widest));
+    view.drawing = true;
+    requestAnimationFrame(async () => {
+        try {
+            do {
+                view.again = false;
+                await drawView();
+            } while (view.again);
+        } finally {
+            view.drawing = false;
         }
-        ui.rows.insertAdjacentHTML('beforeend', batch.map(rowHtml).join(''));
+    });
+}
+
+// Brings the map and the frame's height and scroll position up to date, and shows the lines
+// in sight.
+async function drawView() {
+    const current = run;
+    if (current?.mapCounts) {
+        mapUpdate(current.map, current.mapCounts);
+        current.mapCounts = null;
     }
-    if (run.queue.length > 0) {
-        requestAnimationFrame(drawRows);
+    let layout = viewLayout();
+    ui.rows.style.height = `${layout.height}px`;
+    const space = `${layout.space}px`;
+    if (ui.space.style.height !== space) {
+        ui.space.style.height = space;
+        view.pinnedTop = null;
+    }
+    if (view.pinnedTop === null && Math.abs(ui.frame.scrollTop - topOf(layout)) >= 1) {
+        ui.frame.scrollTop = topOf(layout);
+        view.pinnedTop = ui.frame.scrollTop;
+    }
+    view.moving = false;
+    if (!current) {
+        return;
+    }
+    const want = `${current.store.lines} ${view.first} ${layout.visible} ${view.target}`;
+    if (want === view.shown) {
+        return;
+    }
+    const lines = await storeLines(current.store, view.first, layout.visible + 1);
+    if (run !== current) {
+        return;
+    }
+    view.shown = want;
+    const widest = Math.max(view.widest, ...lines.map(({text}) => (text.length - 11) / 4));
+    if (widest !== view.widest) {
+        view.widest = widest;
+        ui.rows.style.setProperty('--bytes', String(widest));
+    }
+    ui.rows.innerHTML = lines.map(({text}, i) => rowHtml(text, view.first + i === view.target)).join('');
+    if (view.rowHeight === 0 && ui.rows.firstElementChild) {
+        view.rowHeight = ui.rows.firstElementChild.getBoundingClientRect().height;
+        view.shown = '';
+        view.pinnedTop = null;
+        view.again = true;
     }
 }
 
-function queueRows(current, rows) {
-    if (rows.length === 0) {
+// Puts line n at the top of the frame (as near the end as the report allows it to be
+// scrolled, and further by the keys or Go).
+function showLine(n) {
+    const lines = run ? run.store.lines : 0;
+    view.first = Math.max(0, Math.min(n, lines - 1));
+    view.pinnedTop = null;
+    view.moving = true;
+    scheduleDraw();
+}
+
+function viewScrolled() {
+    if (view.moving || (view.pinnedTop !== null && Math.abs(ui.frame.scrollTop - view.pinnedTop) < 1)) {
         return;
     }
-    const wasEmpty = current.queue.length === 0;
-    current.queue.push(...rows);
-    if (wasEmpty) {
-        requestAnimationFrame(drawRows);
+    const layout = viewLayout();
+    view.first = layout.space > 0 ? Math.round((ui.frame.scrollTop / layout.space) * layout.maxFirst) : 0;
+    view.pinnedTop = ui.frame.scrollTop;
+    scheduleDraw();
+}
+
+// The frame's keys: a line, a frame's worth, the first or the last lines.
+function viewKey(event) {
+    const layout = viewLayout();
+    const page = Math.max(1, layout.visible - 1);
+    const moves = {ArrowDown: 1, ArrowUp: -1, PageDown: page, PageUp: -page};
+    if (event.key in moves) {
+        showLine(Math.min(view.first, layout.maxFirst) + moves[event.key]);
+    } else if (event.key === 'Home') {
+        showLine(0);
+    } else if (event.key === 'End') {
+        showLine(layout.maxFirst);
+    } else {
+        return;
     }
+    event.preventDefault();
+}
+
+function resetView() {
+    Object.assign(view, {first: 0, target: -1, widest: 0, pinnedTop: null, moving: false, shown: ''});
+    ui.rows.replaceChildren();
+    ui.rows.style.setProperty('--bytes', '0');
+    ui.gotoResult.textContent = '';
+}
+
+// Shows the report from its first line at or after file offset target, said as what.
+async function showOffset(target, what) {
+    const current = run;
+    if (!current || current.store.lines === 0) {
+        ui.gotoResult.textContent = 'No report lines yet.';
+        return;
+    }
+    const line = await storeFind(current.store, target);
+    if (run !== current) {
+        return;
+    }
+    if (line < 0) {
+        ui.gotoResult.textContent = `No report line at or after ${what}.`;
+        return;
+    }
+    view.target = line;
+    showLine(line);
+    ui.gotoResult.textContent = `Line ${numberFormat.format(line + 1)} of ${numberFormat.format(current.store.lines)}: the first at or after ${what}.`;
+}
+
+// "Go to address": hex, as in the report, with or without 0x. Past 4 GiB, where addresses
+// repeat, the first place from the top with that address.
+function goToAddress() {
+    const match = ui.gotoAddress.value.match(/^\s*(?:0[xX])?([0-9A-Fa-f]{1,8})\s*$/);
+    if (!match) {
+        ui.gotoResult.textContent = 'An address is 1 to 8 hex digits, as in the report.';
+        return;
+    }
+    const address = parseInt(match[1], 16);
+    const blockAddress = run ? run.store.blockAddress : 0;
+    const offset = address >= blockAddress ? address - blockAddress : address - blockAddress + WRAP;
+    void showOffset(offset, `address ${hexOffset(address)}`);
+}
+
+// A map column chosen: the report from its first offset.
+function mapChosen(i) {
+    if (!run?.map) {
+        return;
+    }
+    void showOffset(run.map.starts[i], `offset ${hexOffset(run.map.starts[i])}`);
+}
+
+// A new map for the run current, its columns starting at starts (file offsets; the last, the
+// compared length).
+function showMap(current, starts) {
+    current.map = mapMake(ui.map, ui.mapRows, starts);
+    const total = starts[starts.length - 1];
+    ui.mapStart.textContent = total > 0 ? hexOffset(0) : '';
+    ui.mapEnd.textContent = total > 0 ? hexOffset(total - 1) : '';
+    ui.mapFocus.textContent = '';
 }
 
 function forgetReport() {
@@ -194,11 +353,15 @@ function finish(current, message) {
         return;
     }
     const {status, stderr, compared, total, seconds, lines, differing} = message;
+    if (current.mapCounts) {
+        mapUpdate(current.map, current.mapCounts);
+        current.mapCounts = null;
+    }
     ui.progress.max = Math.max(total, 1);
     ui.progress.value = compared;
     showCounts(lines, differing);
     if (status === 0) {
-        report = new Blob(current.parts, {type: 'text/plain'});
+        report = storeBlob(current.store);
         const timing = seconds >= 1 ? ` in ${seconds.toFixed(1)} s, ${speed(compared, seconds)}` : '';
         stop(current, `Done: compared ${size(compared)}${timing}. The report has ${count(lines, 'line', 'lines')}, `
             + `${count(differing, 'differing byte', 'differing bytes')} (${size(report.size)}).`);
@@ -232,11 +395,10 @@ function start() {
     }
     forgetReport();
     const {args, files} = commandLine();
-    const current = {worker: new Worker(workerUrl), files, parts: [], queue: [], widest: 0, done: false};
+    const current = {worker: new Worker(workerUrl), files, store: reportStore(), map: null, mapCounts: null, done: false};
     run = current;
-    ui.rows.replaceChildren();
-    ui.rows.style.setProperty('--bytes', '0');
-    ui.more.hidden = true;
+    resetView();
+    showMap(current, new Float64Array(1));
     ui.summary.textContent = 'No report yet.';
     ui.progress.value = 0;
     setStatus('Starting…', true);
@@ -247,6 +409,7 @@ function start() {
         }
         if (data.type === 'start') {
             showPath(data.reads);
+            showMap(current, data.starts);
         } else if (data.type === 'read') {
             readPiece(current, data);
         } else if (data.type === 'progress') {
@@ -256,9 +419,10 @@ function start() {
             setStatus(`Compared ${size(data.compared)} of ${size(data.total)} (${percent} %)`
                 + `${data.seconds > 0 ? `, ${speed(data.compared, data.seconds)}` : ''}.`, true);
         } else if (data.type === 'report') {
-            current.parts.push(data.blob);
-            queueRows(current, data.rows);
+            storeAdd(current.store, data);
             showCounts(data.lines, data.differing);
+            current.mapCounts = data.map;
+            scheduleDraw();
         } else if (data.type === 'end') {
             finish(current, data);
         } else if (data.type === 'failure') {
@@ -272,7 +436,7 @@ function start() {
         }
     };
     modulePromise.then(
-        (module) => current.worker.postMessage({type: 'run', module, args, files, maxRows: MAX_ROWS}),
+        (module) => current.worker.postMessage({type: 'run', module, args, files}),
         (error) => stop(current, `This browser cannot run bvex: ${error.message}`),
     );
 }
@@ -356,5 +520,44 @@ ui.form.addEventListener('submit', (event) => {
     start();
 });
 ui.cancel.addEventListener('click', cancel);
+ui.goto.addEventListener('submit', (event) => {
+    event.preventDefault();
+    goToAddress();
+});
+ui.frame.addEventListener('scroll', viewScrolled);
+ui.frame.addEventListener('keydown', viewKey);
+ui.map.addEventListener('click', (event) => {
+    const column = event.target.closest('button')?.dataset.column;
+    if (column !== undefined && run?.map) {
+        mapFocus(run.map, Number(column));
+        mapChosen(Number(column));
+    }
+});
+// The strip's keys move along it (mapKey); Enter or Space chooses the column in focus.
+ui.map.addEventListener('keydown', (event) => {
+    if (!run?.map) {
+        return;
+    }
+    if (event.key === 'Enter' || event.key === ' ') {
+        event.preventDefault();
+        mapChosen(run.map.focus);
+    } else if (mapKey(run.map, event.key)) {
+        event.preventDefault();
+    }
+});
+// Hovering over or focusing a column names it below the strip.
+for (const type of ['mouseover', 'focusin']) {
+    ui.map.addEventListener(type, (event) => {
+        const column = event.target.closest('button')?.dataset.column;
+        if (column !== undefined && run?.map) {
+            ui.mapFocus.textContent = mapText(run.map, Number(column));
+        }
+    });
+}
+window.addEventListener('resize', () => {
+    view.rowHeight = 0;
+    view.shown = '';
+    scheduleDraw();
+});
 ui.download.addEventListener('click', download);
 ui.copy.addEventListener('click', copy);

@@ -1,16 +1,19 @@
-// One run of bvex in a worker of its own. The page posts {type: 'run', module, args, files,
-// maxRows}: the compiled module (page_wasi.cpp), the command line, the files by name and how
-// many report lines its view shows. The worker reads both files piece by piece, itself or,
-// where the browser lets only the page read them, through the page, and hands each piece to
-// the module, which compares what it has and says which file it needs more of. It answers
-// with messages of these types:
-//   start     {reads}: 'worker' or 'page', who reads the files
+// One run of bvex in a worker of its own. The page posts {type: 'run', module, args, files}:
+// the compiled module (page_wasi.cpp), the command line and the files by name. The worker
+// reads both files piece by piece, itself or, where the browser lets only the page read them,
+// through the page, and hands each piece to the module, which compares what it has and says
+// which file it needs more of. It answers with messages of these types:
+//   start     {reads, starts}: 'worker' or 'page', who reads the files; where the map's
+//             columns start (file offsets, the last one the compared length)
 //   read      {name, position, length}: a piece of a file for the page to read (reads 'page');
 //             the page answers {type: 'piece', name, position, buffer} (transferred) or
 //             {type: 'piece', name, position, error}
 //   progress  {compared, total, seconds}: several times a second
-//   report    {blob, rows, lines, differing}: the next part of the report, the first
-//             report lines for the view (up to maxRows in all), and the counts so far
+//   report    {blob, lines, differing, bytes, blockAddress, index, map}: the next part of
+//             the report; the counts so far; the report's length up to its last whole line;
+//             the block address; the new index entries {lines, positions, offsets, gaps}
+//             (gaps: the line lies 4 GiB or more past the one before); every map column's
+//             count of differing bytes so far
 //   end       {status, stderr, compared, total, seconds, lines, differing}
 //   failure   {message}: the module could not run (not one of bvex's own errors)
 
@@ -31,33 +34,107 @@ const GIVE_ORIGINAL = 0;
 const GIVE_PATCHED = 1;
 const NAMES = ['original', 'patched'];
 
-// Counts report lines and their differing bytes, and keeps the first maxRows lines as text.
+// Report lines are indexed every INDEX_EVERY lines, and the map has up to MAP_COLUMNS
+// columns.
+const INDEX_EVERY = 1024;
+const MAP_COLUMNS = 256;
+const WRAP = 2 ** 32;
+const HEX_DIGIT = new Int8Array(256).fill(-1);
+for (let i = 0; i < 16; i++) {
+    HEX_DIGIT['0123456789ABCDEF'.charCodeAt(i)] = i;
+}
+
+// Where each of the map's columns starts: columns + 1 file offsets from 0 to total, column i
+// covering offsets from starts[i] up to starts[i + 1]. Exact past 2^53 / columns.
+function mapStarts(total) {
+    const columns = Math.min(MAP_COLUMNS, total);
+    const starts = new Float64Array(columns + 1);
+    for (let i = 0; i <= columns; i++) {
+        starts[i] = Number((BigInt(i) * BigInt(total)) / BigInt(columns || 1));
+    }
+    return starts;
+}
+
+// Follows the report as it is written: counts its lines and their differing bytes, works
+// out each line's file offset, adds its differing bytes to the map's columns, and keeps the
+// index of every INDEX_EVERY-th line (and of every line more than 4 GiB past the line
+// before it), each entry its line number, its position in the report and its file offset.
 // A line is "AAAAAAAA: " then n original and n patched bytes in hex with a space between.
 // bvex writes whole lines, but nothing promises that a write ends with one: a line cut
 // between two writes is put together in carry.
-function reportCounter(maxRows) {
+//
+// A line's address is the block address plus the file offset of its first byte, modulo
+// 2^32. Its offset is the one, of all those that give its address, just below the bytes both
+// files have given so far (upper): the module has compared no further, and reports a line no
+// more than its buffer's worth of bytes behind, far less than 4 GiB.
+function reportCounter(starts) {
     const carry = new Uint8Array(MAX_LINE_BYTES + 1);
+    const columns = starts.length - 1;
     let carried = 0;
-    const counter = {lines: 0, differing: 0, rows: []};
+    let carryPosition = 0;
+    let column = 0;
+    let lastOffset = -WRAP;
+    const counter = {
+        lines: 0,
+        differing: 0,
+        bytes: 0, // of the report, up to the end of its last whole line
+        fed: 0, // of the report, all
+        blockAddress: 0,
+        map: new Float64Array(columns),
+        index: {lines: [], positions: [], offsets: [], gaps: []},
+    };
 
-    function line(text, start, end) {
+    function line(text, start, end, position, upper) {
         const n = (end - start - 11) >> 2;
+        let address = 0;
+        for (let i = 0; i < 8; i++) {
+            address = address * 16 + HEX_DIGIT[text[start + i]];
+        }
+        const relative = address >= counter.blockAddress ? address - counter.blockAddress : address - counter.blockAddress + WRAP;
+        const below = upper - 1 - relative;
+        const offset = upper - 1 - (below - Math.floor(below / WRAP) * WRAP);
+        const gap = offset - lastOffset >= WRAP;
+        if (counter.lines % INDEX_EVERY === 0 || gap) {
+            counter.index.lines.push(counter.lines);
+            counter.index.positions.push(position);
+            counter.index.offsets.push(offset);
+            counter.index.gaps.push(gap);
+        }
+        lastOffset = offset;
+        while (column < columns - 1 && offset >= starts[column + 1]) {
+            column += 1;
+        }
         const original = start + 10;
         const patched = original + 2 * n + 1;
         let differing = 0;
-        for (let i = 0; i < 2 * n; i += 2) {
-            if (text[original + i] !== text[patched + i] || text[original + i + 1] !== text[patched + i + 1]) {
-                differing += 1;
+        if (offset + n <= starts[column + 1]) {
+            for (let i = 0; i < 2 * n; i += 2) {
+                if (text[original + i] !== text[patched + i] || text[original + i + 1] !== text[patched + i + 1]) {
+                    differing += 1;
+                }
+            }
+            counter.map[column] += differing;
+        } else {
+            // The line crosses into the next column(s): each differing byte goes to its own.
+            for (let i = 0; i < 2 * n; i += 2) {
+                if (text[original + i] !== text[patched + i] || text[original + i + 1] !== text[patched + i + 1]) {
+                    differing += 1;
+                    while (column < columns - 1 && offset + i / 2 >= starts[column + 1]) {
+                        column += 1;
+                    }
+                    counter.map[column] += 1;
+                }
             }
         }
         counter.lines += 1;
         counter.differing += differing;
-        if (counter.lines <= maxRows) {
-            counter.rows.push(String.fromCharCode.apply(null, text.subarray(start, end)));
-        }
+        counter.bytes = position + (end - start) + 1;
     }
 
-    counter.feed = (text) => {
+    // The next text bvex wrote; upper: the most bytes either file has given the module.
+    counter.feed = (text, upper) => {
+        const base = counter.fed;
+        counter.fed += text.length;
         let start = 0;
         if (carried > 0) {
             const newline = text.indexOf(10);
@@ -67,17 +144,25 @@ function reportCounter(maxRows) {
             if (newline < 0) {
                 return;
             }
-            line(carry, 0, carried);
+            line(carry, 0, carried, carryPosition, upper);
             carried = 0;
             start = newline + 1;
         }
         for (let newline = text.indexOf(10, start); newline >= 0; newline = text.indexOf(10, start)) {
-            line(text, start, newline);
+            line(text, start, newline, base + start, upper);
             start = newline + 1;
         }
         const rest = text.subarray(start, Math.min(text.length, start + carry.length));
         carry.set(rest);
         carried = rest.length;
+        carryPosition = base + start;
+    };
+
+    // The index entries made since the last call.
+    counter.takeIndex = () => {
+        const taken = counter.index;
+        counter.index = {lines: [], positions: [], offsets: [], gaps: []};
+        return taken;
     };
     return counter;
 }
@@ -194,13 +279,14 @@ function pageReader() {
 
 let fromPage = null;
 
-async function run({module, args, files, maxRows}) {
+async function run({module, args, files}) {
     const started = performance.now();
     const seconds = () => (performance.now() - started) / 1000;
     const sizes = Object.values(files).map((f) => f.size);
     const total = sizes.length === 2 ? Math.min(...sizes) : 0;
     const given = [0, 0];
-    const counter = reportCounter(maxRows);
+    const starts = mapStarts(total);
+    const counter = reportCounter(starts);
     let parts = [];
     let partBytes = 0;
     let lastPost = 0;
@@ -211,23 +297,26 @@ async function run({module, args, files, maxRows}) {
     const compared = () => Math.min(total, ...given);
 
     function postReport() {
+        const map = counter.map.slice();
         postMessage({
             type: 'report',
             blob: new Blob(parts),
-            rows: counter.rows,
             lines: counter.lines,
             differing: counter.differing,
-        });
+            bytes: counter.bytes,
+            blockAddress: counter.blockAddress,
+            index: counter.takeIndex(),
+            map,
+        }, [map.buffer]);
         parts = [];
         partBytes = 0;
-        counter.rows = [];
     }
 
     function tick() {
         const now = performance.now();
         if (now - lastPost >= PROGRESS_MS) {
             lastPost = now;
-            if (parts.length > 0 || counter.rows.length > 0) {
+            if (parts.length > 0) {
                 postReport();
             }
             postMessage({type: 'progress', compared: compared(), total, seconds: seconds()});
@@ -239,7 +328,7 @@ async function run({module, args, files, maxRows}) {
         env: [],
         files,
         onStdout(text) {
-            counter.feed(text);
+            counter.feed(text, Math.max(...given));
             parts.push(text);
             partBytes += text.length;
             if (partBytes >= REPORT_PART_BYTES) {
@@ -263,7 +352,7 @@ async function run({module, args, files, maxRows}) {
     if (reads === 'page') {
         fromPage = pageReader();
     }
-    postMessage({type: 'start', reads});
+    postMessage({type: 'start', reads, starts});
     const readers = NAMES.map((name) => {
         const file = files[name];
         if (!file) {
@@ -277,6 +366,7 @@ async function run({module, args, files, maxRows}) {
     let status = 0;
     try {
         let need = bvex.bvex_page_start();
+        counter.blockAddress = bvex.bvex_page_block_address() >>> 0;
         while (need === GIVE_ORIGINAL || need === GIVE_PATCHED) {
             let piece;
             try {

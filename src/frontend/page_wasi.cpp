@@ -36,11 +36,13 @@ constexpr std::size_t PAGE_BUFFER_BYTES = std::size_t{4} << 20;
 unsigned char original_buffer[PAGE_BUFFER_BYTES];
 unsigned char patched_buffer[PAGE_BUFFER_BYTES];
 
-// The run under way: the files' readers (each with its descriptor) and the comparison.
+// The run under way: the files' readers (each with its descriptor), the comparison and the
+// block address it started from.
 struct PageRun {
     Reader original;
     Reader patched;
     Comparison comparison;
+    std::uint32_t block_address;
 };
 
 PageRun run;
@@ -96,7 +98,15 @@ extern "C" __attribute__((export_name("bvex_page_start"))) int bvex_page_start()
     run.patched = reader_make(files.patched, patched_buffer, PAGE_BUFFER_BYTES);
     run.comparison =
         comparison_make(run.original, run.patched, args.line_width, args.block_address);
+    run.block_address = args.block_address;
     return step();
+}
+
+// The block address the command line gave: the address of the files' first byte, from which
+// the page works out each report line's file offset.
+extern "C" __attribute__((export_name("bvex_page_block_address"))) std::uint32_t
+bvex_page_block_address() {
+    return run.block_address;
 }
 
 // Bytes of the file (0 original, 1 patched) that may be put at bvex_page_space next.

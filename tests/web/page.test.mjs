@@ -1,7 +1,9 @@
 // The page against the native bvex, in Chromium, Firefox and WebKit: for each row of one
 // table, the same command line (the fields) on the same files must give the same report
-// byte for byte, the same lines in the view with the same bytes marked, or the same message
-// in the status with nothing to download. Besides: a file that can no longer be read in the
+// byte for byte, the same lines in the view with the same bytes marked and the same counts
+// of differing bytes in the map's columns, or the same message in the status with nothing to
+// download. Besides: "Go to address", the map's columns and the view's keys show the lines
+// the native report says they should, to the last of more than 100,000; a file that can no longer be read in the
 // middle of a run ends it with bvex's read error, Cancel stops the run's worker, and the
 // progress never counts more than the shorter file holds. Any request that leaves the
 // machine, any script error and any console error fails the row.
@@ -33,7 +35,7 @@ const IN_CI = process.env.CI === 'true';
 
 // Hang guard for one run; never a measure of speed.
 const HANG_MS = 600_000;
-const VIEW_ROWS = 10_000;
+const WRAP = 2 ** 32;
 
 const examples = fileURLToPath(new URL('../../examples/', import.meta.url));
 const scratch = mkdtempSync(join(existsSync('/dev/shm') ? '/dev/shm' : tmpdir(), 'bvex-web-'));
@@ -144,9 +146,56 @@ const sample = {
     patched: join(examples, 'patched.bin'),
     width: '',
     address: '8000',
-    screenshot: true,
 };
-const sparse = {name: 'sparse pair past 4 GiB', original: bigOriginal, patched: bigPatched, width: '', address: ''};
+
+// Two builds of a small firmware image loaded at 08000000: a header with a version string and
+// a checksum, code (4-byte instructions from a small set), a table of strings, then erased
+// flash (FF). The second build has another version and checksum, and a changed routine in
+// the middle of the code: changes in two regions, the picture of the map in the README.
+function firmwareRow() {
+    const rand = mulberry32(SEED + 1000);
+    const size = 192 * 1024;
+    const build = (version) => {
+        const image = Buffer.alloc(size, 0xff);
+        image.write('BVFW', 0, 'latin1');
+        image.write(`release ${version}`, 0x20, 'latin1');
+        return image;
+    };
+    const original = build('1.4.2');
+    const patched = build('1.4.3');
+    const opcodes = [0xe59f, 0xe3a0, 0xe280, 0xe1a0, 0xe12f, 0xeb00, 0xe5d0, 0xe350];
+    for (let at = 0x200; at < 0x1c000; at += 4) {
+        const word = (opcodes[Math.floor(rand() * opcodes.length)] << 16) | Math.floor(rand() * 0x10000);
+        original.writeUInt32LE(word >>> 0, at);
+        patched.writeUInt32LE(word >>> 0, at);
+    }
+    for (let at = 0x13a40; at < 0x13c80; at += 4) {
+        if (rand() < 0.45) {
+            patched.writeUInt32LE(((opcodes[Math.floor(rand() * opcodes.length)] << 16) | Math.floor(rand() * 0x10000)) >>> 0, at);
+        }
+    }
+    const strings = 'boot ok\0flash error\0checksum mismatch\0usb attached\0entering update mode\0'.repeat(40);
+    original.write(strings, 0x1c000, 'latin1');
+    patched.write(strings, 0x1c000, 'latin1');
+    for (const image of [original, patched]) {
+        let sum = 0;
+        for (let at = 0x20; at < size; at++) {
+            sum = (sum + image[at]) >>> 0;
+        }
+        image.writeUInt32LE(sum, 0x10);
+    }
+    return {
+        name: 'firmware builds at 08000000',
+        original: scratchFile('firmware-1.4.2.bin', original),
+        patched: scratchFile('firmware-1.4.3.bin', patched),
+        width: '',
+        address: '08000000',
+        screenshot: true,
+    };
+}
+const firmware = firmwareRow();
+// Its one line lies past 4 GiB: its offset is its address's plus 4 GiB.
+const sparse = {name: 'sparse pair past 4 GiB', original: bigOriginal, patched: bigPatched, width: '', address: '', wraps: 1};
 // The patched file ends long before the original: the progress stays within it.
 const shortPatched = {
     name: 'patched file an eighth of the original',
@@ -157,10 +206,16 @@ const shortPatched = {
     progressSeen: true,
 };
 
+const random = randomRows();
+const denseOne = denseRow('1', 300_000);
+// A block address that wraps past FFFFFFFF within the files.
+const wrapping = random.find((row) => row.address === 'FFFFFFF0');
+
 const ROWS = [
     sample,
-    ...randomRows(),
-    denseRow('1', 300_000),
+    firmware,
+    ...random,
+    denseOne,
     denseRow('256', 300_000),
     {...sample, name: 'width 300', width: '300', screenshot: false},
     {...sample, name: 'width 0', width: '0', screenshot: false},
@@ -211,6 +266,73 @@ function expectedView(report, count) {
 function counts(report) {
     const view = expectedView(report, Infinity).slice(0, -1);
     return {lines: view.length, differing: view.reduce((sum, line) => sum + line.original.marked.filter(Boolean).length, 0)};
+}
+
+// The block address bvex reads from the address field's text: the address of a first byte
+// that differs.
+const blockAddresses = new Map();
+function blockAddressOf(text) {
+    if (!blockAddresses.has(text)) {
+        const one = scratchFile('one-original', Buffer.from([0]));
+        const other = scratchFile('one-patched', Buffer.from([1]));
+        const result = spawnSync(NATIVE, text === '' ? [one, other] : [one, other, text]);
+        blockAddresses.set(text, parseInt(result.stdout.toString('latin1').slice(0, 8), 16));
+    }
+    return blockAddresses.get(text);
+}
+
+// The report's lines with the file offset of each one's first byte and of each of its
+// differing bytes: each address less the block address, plus 4 GiB for each of the row's wraps.
+function linesWithOffsets(row, report) {
+    const blockAddress = blockAddressOf(row.address);
+    const view = expectedView(report, Infinity).slice(0, -1);
+    return view.map((line) => {
+        const address = parseInt(line.address, 16);
+        const offset = ((address - blockAddress + WRAP) % WRAP) + (row.wraps ?? 0) * WRAP;
+        const differing = line.original.marked.flatMap((marked, i) => (marked ? [offset + i] : []));
+        return {address: line.address, offset, differing};
+    });
+}
+
+const plural = (n) => `${n.toLocaleString('en-US')} ${n === 1 ? 'differing byte' : 'differing bytes'}`;
+const hex8 = (n) => n.toString(16).toUpperCase().padStart(8, '0');
+
+// The map's table holds one row per column with differing bytes, in order, within the
+// compared length, each no wider than a 256th of it, holding the native report's count of
+// differing bytes between its first and last offsets; every differing byte is in one. The
+// strip's columns are named with the same figures.
+async function expectMap(page, row, report) {
+    const total = Math.min(statSync(row.original).size, statSync(row.patched).size);
+    const differing = linesWithOffsets(row, report).flatMap((line) => line.differing);
+    const table = await page.mapTable();
+    let previous = -1;
+    let covered = 0;
+    for (const {first, last, count} of table) {
+        assert.ok(first > previous && first <= last && last < total, `map row ${hex8(first)} to ${hex8(last)} in a compared length of ${total}`);
+        assert.ok(last - first + 1 <= Math.ceil(total / 256), `map row ${hex8(first)} to ${hex8(last)} is wider than a 256th of ${total}`);
+        const inside = differing.filter((offset) => offset >= first && offset <= last).length;
+        assert.equal(count, inside, `differing bytes from ${hex8(first)} to ${hex8(last)}`);
+        assert.ok(count > 0, 'a map row without differences');
+        previous = last;
+        covered += count;
+    }
+    assert.equal(covered, differing.length, 'the map rows count every differing byte');
+    const named = (await page.mapColumns()).filter((label) => !label.endsWith(': 0 differing bytes'));
+    assert.deepEqual(named, table.map(({first, last, count}) => `Offsets ${hex8(first)} to ${hex8(last)}: ${plural(count)}`));
+}
+
+// Waits until the view shows what check(rows) accepts (it throws otherwise), or fails with its error.
+async function waitView(page, check) {
+    for (let tries = 0; ; tries++) {
+        try {
+            return check(await page.viewRows());
+        } catch (error) {
+            if (tries >= 300) {
+                throw error;
+            }
+        }
+        await new Promise((resolve) => setTimeout(resolve, 100));
+    }
 }
 
 const numberIn = (text, pattern) => Number(text.match(pattern)?.[1].replace(/,/g, ''));
@@ -282,17 +404,98 @@ async function expectSameAsNative(page, row) {
     assert.equal(numberIn(status.text, /([\d,]+) lines?,/), lines, status.text);
     assert.equal(numberIn(status.text, /([\d,]+) differing bytes?/), differing, status.text);
     checkProgress(row, statuses, progress);
-    const shown = Math.min(lines, VIEW_ROWS);
-    for (let tries = 0; (await page.viewCount()) !== shown; tries++) {
-        assert.ok(tries < 600, `the view shows ${await page.viewCount()} lines, not ${shown}`);
-        await new Promise((resolve) => setTimeout(resolve, 100));
-    }
-    const view = await page.viewRows();
-    const want = expectedView(expected.stdout, shown);
-    for (let i = 0; i < shown; i++) {
-        assert.deepEqual(view[i], want[i], `line ${i + 1} of the view`);
-    }
+    // The view shows the report from its first line, as many lines as fit.
+    const want = expectedView(expected.stdout, Infinity).slice(0, lines);
+    await waitView(page, (view) => {
+        assert.ok(view.length >= Math.min(lines, 3) && view.length <= lines, `the view shows ${view.length} of ${lines} lines`);
+        assert.deepEqual(view, want.slice(0, view.length));
+    });
+    await expectMap(page, row, expected.stdout);
     return problems;
+}
+
+// The first line of the native report at or after file offset target: its address, or null.
+function firstAtOrAfter(lines, target) {
+    return lines.find((line) => line.offset >= target)?.address ?? null;
+}
+
+// Runs row, then moves through its report as a reader would: the view's keys (End shows the
+// last line, Home the first), "Go to address" (a line's own address, the one after it, and
+// one past every line), and a click on map columns; each shows the line the native report
+// says, marked as the one gone to.
+async function expectBrowsing(page, row) {
+    const expected = native(row);
+    const lines = linesWithOffsets(row, expected.stdout);
+    const want = expectedView(expected.stdout, Infinity).slice(0, lines.length);
+    await compare(page, row);
+    assert.match((await page.waitIdle(HANG_MS)).text, /^Done/);
+
+    assert.equal(await page.press('Report lines', 'End'), 'Report lines');
+    await waitView(page, (view) => assert.deepEqual(view.at(-1), want.at(-1), 'End shows the last line'));
+    await page.press('Report lines', 'Home');
+    const inSight = await waitView(page, (view) => {
+        assert.deepEqual(view[0], want[0], 'Home shows the first line');
+        return view.length;
+    });
+    await page.press('Report lines', 'PageDown');
+    await waitView(page, (view) => {
+        const first = want.findIndex((line) => line.address === view[0].address);
+        assert.ok(first > 0 && first < inSight, `Page Down shows line ${first + 1} first, ${inSight} lines in sight`);
+    });
+
+    const blockAddress = blockAddressOf(row.address);
+    const middle = lines[Math.floor(lines.length / 2)];
+    const goTo = async (text, targetOffset) => {
+        await page.fill('Go to address', text);
+        await page.click('Go');
+        const address = firstAtOrAfter(lines, targetOffset);
+        for (let tries = 0; ; tries++) {
+            const target = await page.targetLine();
+            if (target?.address === address && target.first) {
+                break;
+            }
+            assert.ok(tries < 300, `Go to address ${text}: the view marks ${JSON.stringify(target)}, not ${address}`);
+            await new Promise((resolve) => setTimeout(resolve, 100));
+        }
+    };
+    const offsetOf = (address) => (address - blockAddress + WRAP) % WRAP;
+    const middleAddress = parseInt(middle.address, 16);
+    await goTo(middle.address, middle.offset);
+    await goTo(`0x${((middleAddress + 1) % WRAP).toString(16)}`, offsetOf((middleAddress + 1) % WRAP));
+    await goTo(lines[0].address.toLowerCase(), lines[0].offset);
+
+    // The first column with differences and one in the middle by a click, the last one by
+    // the keyboard (WebKit's overlay scroll bar takes clicks at the window's right edge).
+    const table = await page.mapTable();
+    const columns = await page.mapColumns();
+    const labelOf = ({first, last, count}) => `Offsets ${hex8(first)} to ${hex8(last)}: ${plural(count)}`;
+    for (const row of [table[0], table[Math.floor(table.length / 2)], table.at(-1)]) {
+        if (row === table.at(-1)) {
+            assert.equal(await page.press('Map of differences', 'End'), columns.at(-1));
+            let at = columns.length - 1;
+            while (columns[at] !== labelOf(row)) {
+                assert.ok(at-- > 0, `no column is named ${labelOf(row)}`);
+                assert.equal(await page.press('Map of differences', 'ArrowLeft'), columns[at]);
+            }
+            await page.press('Map of differences', 'Enter');
+        } else {
+            await page.click(labelOf(row));
+        }
+        const {first} = row;
+        const address = firstAtOrAfter(lines, first);
+        for (let tries = 0; ; tries++) {
+            const target = await page.targetLine();
+            if (target?.address === address && target.first) {
+                break;
+            }
+            assert.ok(tries < 300, `map column from ${hex8(first)}: the view marks ${JSON.stringify(target)}, not ${address}`);
+            await new Promise((resolve) => setTimeout(resolve, 100));
+        }
+    }
+    // The strip's one tab stop moves with the arrow keys, Home and End.
+    assert.equal(await page.press('Map of differences', 'End'), columns.at(-1));
+    assert.equal(await page.press('Map of differences', 'ArrowLeft'), columns.at(-2));
+    assert.equal(await page.press('Map of differences', 'Home'), columns[0]);
 }
 
 // A 4 GiB file that its test changes: removed once chosen, or shortened while the run reads it.
@@ -376,6 +579,14 @@ for (const engine of ENGINES) {
                     assert.deepEqual(await problemsOf(page), []);
                 });
             }
+        }
+
+        for (const row of [denseOne, wrapping]) {
+            test(`${row.name}: the keys, Go to address and the map show the right lines`, {timeout: HANG_MS}, async () => {
+                await page.records();
+                await expectBrowsing(page, row);
+                assert.deepEqual(await problemsOf(page), []);
+            });
         }
 
         test('Cancel stops a long run and its worker, and the next run succeeds', {timeout: HANG_MS}, async () => {

@@ -3,12 +3,13 @@
 
 import {createServer} from 'node:http';
 
-import {buttonEnabled, instrument, readStatus, takeRecords, viewCount, viewRows} from './inpage.mjs';
+import {buttonEnabled, instrument, mapColumns, mapTable, pressKey, readStatus, takeRecords, targetLine, viewCount, viewRows} from './inpage.mjs';
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // The engine's object, with status(), waitIdle(timeoutMs), enabled(buttonName),
-// viewRows(), viewCount(), records() and instrument() added.
+// viewRows(), viewCount(), mapTable(), mapColumns(), press(name, key), targetLine(), records()
+// and instrument() added.
 export function withPageReading(driver) {
     return {
         ...driver,
@@ -16,6 +17,10 @@ export function withPageReading(driver) {
         enabled: (name) => driver.evaluate(buttonEnabled, name),
         viewRows: () => driver.evaluate(viewRows),
         viewCount: () => driver.evaluate(viewCount),
+        mapTable: () => driver.evaluate(mapTable),
+        mapColumns: () => driver.evaluate(mapColumns),
+        press: (name, key) => driver.evaluate(pressKey, [name, key]),
+        targetLine: () => driver.evaluate(targetLine),
         records: () => driver.evaluate(takeRecords),
         instrument: (reportErrors) => driver.evaluate(instrument, reportErrors),
         async waitIdle(timeoutMs) {

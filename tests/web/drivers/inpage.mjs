@@ -75,6 +75,38 @@ export function viewRows() {
     });
 }
 
+// The table "Differences by offset": its rows as {first, last, count}, the offsets from hex.
+export function mapTable() {
+    const table = [...document.querySelectorAll('table')].find((t) => t.caption?.textContent.trim() === 'Differences by offset');
+    return [...table.tBodies[0].rows].map((row) => {
+        const [first, last, count] = [...row.cells].map((cell) => cell.textContent.trim());
+        return {first: parseInt(first, 16), last: parseInt(last, 16), count: Number(count)};
+    });
+}
+
+// The accessible names of the map's columns.
+export function mapColumns() {
+    const strip = document.querySelector('[role="group"][aria-label="Map of differences"]');
+    return [...strip.querySelectorAll('button')].map((b) => b.getAttribute('aria-label'));
+}
+
+// Presses key in the element named name (as the keyboard would, with a keydown event);
+// focuses it first unless it holds the focus already.
+export function pressKey([name, key]) {
+    const target = document.querySelector(`[aria-label="${CSS.escape(name)}"]`);
+    const focused = target.contains(document.activeElement) ? document.activeElement : target;
+    focused.focus();
+    focused.dispatchEvent(new KeyboardEvent('keydown', {key, bubbles: true, cancelable: true}));
+    return document.activeElement.getAttribute('aria-label');
+}
+
+// The view's line marked as the one gone to: its address, and whether it is the view's first.
+export function targetLine() {
+    const rows = [...document.querySelectorAll('ol li')];
+    const target = rows.findIndex((li) => li.getAttribute('aria-current') === 'true');
+    return target < 0 ? null : {address: rows[target].querySelector('code.addr').textContent, first: target === 0};
+}
+
 // How many lines the view shows.
 export function viewCount() {
     return document.querySelectorAll('ol li').length;

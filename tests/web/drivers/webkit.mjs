@@ -140,7 +140,13 @@ export async function open(pageUrl) {
                 await command('POST', `${field}/value`, {text});
             }
         },
-        click: async (buttonName) => command('POST', `${await named('button', buttonName)}/click`, {}),
+        // Scrolled to the middle of the window first: WebKit's own scrolling of an element
+        // into view before a click can leave the click on the place it was before.
+        async click(buttonName) {
+            const button = await named('button', buttonName);
+            await execute('arguments[0].scrollIntoView({block: "center"})', [{[ELEMENT]: button.slice(button.lastIndexOf('/') + 1)}]);
+            await command('POST', `${button}/click`, {});
+        },
         // MiniBrowser has no setting for where downloads go or to save them without asking,
         // and WebDriver cannot answer its dialog: so the Blob that "Download report" hands to
         // the link it clicks is kept (captureDownloads) and read back here, whole.

@@ -1,0 +1,111 @@
+// The map of a comparison: one strip of columns across the compared length, each column a
+// button that names its offsets and its count of differing bytes, and the same figures in
+// the table "Differences by offset", one row per column that holds differences. Offsets are
+// file offsets in hex, unambiguous past 4 GiB where addresses repeat.
+
+const hexOffset = (offset) => offset.toString(16).toUpperCase().padStart(8, '0');
+
+function mapMake(strip, table, starts) {
+    const columns = starts.length - 1;
+    const map = {strip, table, starts, counts: new Float64Array(columns), buttons: [], rows: [], focus: 0};
+    strip.replaceChildren();
+    table.replaceChildren();
+    strip.style.setProperty('--columns', String(Math.max(columns, 1)));
+    for (let i = 0; i < columns; i++) {
+        const button = document.createElement('button');
+        button.type = 'button';
+        button.tabIndex = i === 0 ? 0 : -1;
+        button.dataset.column = String(i);
+        map.buttons.push(button);
+        mapLabel(map, i);
+    }
+    strip.append(...map.buttons);
+    return map;
+}
+
+// The text that names column i: its first and last offsets and its differing bytes.
+function mapText(map, i) {
+    const n = map.counts[i];
+    return `Offsets ${hexOffset(map.starts[i])} to ${hexOffset(map.starts[i + 1] - 1)}: `
+        + `${numberFormat.format(n)} ${n === 1 ? 'differing byte' : 'differing bytes'}`;
+}
+
+// Column i's name and height: none for no difference, then growing with the logarithm of
+// its count up to every byte of its share, a single differing byte a fifth of the way.
+function mapLabel(map, i) {
+    const button = map.buttons[i];
+    const n = map.counts[i];
+    const share = map.starts[i + 1] - map.starts[i];
+    const level = n === 0 ? 0 : 0.2 + (0.8 * Math.log2(n)) / Math.log2(Math.max(share, 2));
+    button.setAttribute('aria-label', mapText(map, i));
+    button.title = mapText(map, i);
+    button.style.setProperty('--level', Math.min(level, 1).toFixed(3));
+    button.classList.toggle('differs', n > 0);
+}
+
+// Takes every column's count so far and redraws the columns that changed, each with its row
+// of the table: a row is made when its column's first difference comes, and kept.
+function mapUpdate(map, counts) {
+    for (let i = 0; i < map.counts.length; i++) {
+        if (counts[i] === map.counts[i]) {
+            continue;
+        }
+        map.counts[i] = counts[i];
+        mapLabel(map, i);
+        let row = map.rows[i];
+        if (!row) {
+            row = document.createElement('tr');
+            for (const text of [hexOffset(map.starts[i]), hexOffset(map.starts[i + 1] - 1), '']) {
+                row.insertCell().textContent = text;
+            }
+            let next = i + 1;
+            while (next < map.rows.length && !map.rows[next]) {
+                next += 1;
+            }
+            map.table.insertBefore(row, map.rows[next] ?? null);
+            map.rows[i] = row;
+        }
+        row.cells[2].textContent = String(counts[i]);
+    }
+}
+
+// Moves the strip's one tab stop to column i and focuses it.
+function mapFocus(map, i) {
+    const next = Math.max(0, Math.min(map.buttons.length - 1, i));
+    map.buttons[map.focus].tabIndex = -1;
+    map.focus = next;
+    map.buttons[next].tabIndex = 0;
+    map.buttons[next].focus();
+}
+
+// The arrow keys, Home and End move along the strip; the next column with differences with
+// Page Down, the one before with Page Up. Answers whether the key was the strip's.
+function mapKey(map, key) {
+    const last = map.buttons.length - 1;
+    const differs = (i) => map.counts[i] > 0;
+    let next = null;
+    if (key === 'ArrowRight' || key === 'ArrowDown') {
+        next = map.focus + 1;
+    } else if (key === 'ArrowLeft' || key === 'ArrowUp') {
+        next = map.focus - 1;
+    } else if (key === 'Home') {
+        next = 0;
+    } else if (key === 'End') {
+        next = last;
+    } else if (key === 'PageDown') {
+        next = map.focus + 1;
+        while (next < last && !differs(next)) {
+            next += 1;
+        }
+    } else if (key === 'PageUp') {
+        next = map.focus - 1;
+        while (next > 0 && !differs(next)) {
+            next -= 1;
+        }
+    }
+    if (next === null || map.buttons.length === 0) {
+        return false;
+    }
+    mapFocus(map, next);
+    return true;
+}
