@@ -12,8 +12,11 @@ const WRAP = 2 ** 32;
 // Stretches of lines (from one index entry to the next) kept decoded.
 const CHUNKS_KEPT = 8;
 
-function reportStore() {
+// A store for a new report; its index keeps at most limit entries (and those of the lines
+// 4 GiB or more past the line before).
+function reportStore(limit = INDEX_LIMIT) {
     return {
+        limit,
         parts: [],
         blob: null,
         blobParts: 0,
@@ -43,7 +46,7 @@ function storeAdd(store, {blob, lines, differing, bytes, blockAddress, index}) {
             kept.gaps.push(index.gaps[i]);
         }
     }
-    while (store.index.lines.length > INDEX_LIMIT) {
+    while (store.index.lines.length > store.limit) {
         const full = store.index;
         store.stride *= 2;
         const thinned = {lines: [], positions: [], offsets: [], gaps: []};
