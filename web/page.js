@@ -5,13 +5,16 @@
 // source), lines.js and map.js first.
 
 /* global BVEX_WASM, BVEX_WORKER, WRAP, reportStore, storeAdd, storeBlob, storeLines, storeFind,
-   mapMake, mapUpdate, mapKey, mapText, mapFocus, hexOffset */
+   mapMake, mapUpdate, mapDraw, mapKey, mapText, mapFocus, hexOffset */
 
 'use strict';
 
 // The view's scrolling height never passes this: past it, the scroll bar stands for the
 // report's lines in proportion, not pixel for pixel (browsers cap an element's height).
 const MAX_SCROLL_PX = 8_000_000;
+// While the report grows, the counts, the map and the view are brought up to date at most
+// this often: each time costs the page a layout, and a report can come in 30 parts a second.
+const REPORT_DRAW_MS = 250;
 
 const $ = (id) => document.getElementById(id);
 const ui = {
@@ -171,6 +174,19 @@ function topOf(layout) {
     return layout.maxFirst > 0 ? (Math.min(view.first, layout.maxFirst) / layout.maxFirst) * layout.space : 0;
 }
 
+// Brings the page up to date with the report of the run current: at once when it was last
+// REPORT_DRAW_MS ago or more, otherwise then.
+function drawReportSoon(current) {
+    if (current.drawTimer !== null) {
+        return;
+    }
+    current.drawTimer = setTimeout(() => {
+        current.drawTimer = null;
+        current.drawn = performance.now();
+        scheduleDraw();
+    }, Math.max(0, current.drawn + REPORT_DRAW_MS - performance.now()));
+}
+
 function scheduleDraw() {
     if (view.drawing) {
         view.again = true;
@@ -196,6 +212,7 @@ async function drawView() {
     if (current?.mapCounts) {
         mapUpdate(current.map, current.mapCounts);
         current.mapCounts = null;
+        showCounts(current.store.lines, current.store.differing);
     }
     let layout = viewLayout();
     ui.rows.style.height = `${layout.height}px`;
@@ -212,7 +229,8 @@ async function drawView() {
     if (!current) {
         return;
     }
-    const want = `${current.store.lines} ${view.first} ${layout.visible} ${view.target}`;
+    const inSight = Math.min(current.store.lines, view.first + layout.visible + 1);
+    const want = `${inSight} ${view.first} ${view.target}`;
     if (want === view.shown) {
         return;
     }
@@ -357,6 +375,7 @@ function finish(current, message) {
         mapUpdate(current.map, current.mapCounts);
         current.mapCounts = null;
     }
+    scheduleDraw();
     ui.progress.max = Math.max(total, 1);
     ui.progress.value = compared;
     showCounts(lines, differing);
@@ -395,7 +414,7 @@ function start() {
     }
     forgetReport();
     const {args, files} = commandLine();
-    const current = {worker: new Worker(workerUrl), files, store: reportStore(), map: null, mapCounts: null, done: false};
+    const current = {worker: new Worker(workerUrl), files, store: reportStore(), map: null, mapCounts: null, drawn: 0, drawTimer: null, done: false};
     run = current;
     resetView();
     showMap(current, new Float64Array(1));
@@ -420,9 +439,8 @@ function start() {
                 + `${data.seconds > 0 ? `, ${speed(data.compared, data.seconds)}` : ''}.`, true);
         } else if (data.type === 'report') {
             storeAdd(current.store, data);
-            showCounts(data.lines, data.differing);
             current.mapCounts = data.map;
-            scheduleDraw();
+            drawReportSoon(current);
         } else if (data.type === 'end') {
             finish(current, data);
         } else if (data.type === 'failure') {
@@ -555,6 +573,9 @@ for (const type of ['mouseover', 'focusin']) {
     });
 }
 window.addEventListener('resize', () => {
+    if (run?.map) {
+        mapDraw(run.map);
+    }
     view.rowHeight = 0;
     view.shown = '';
     scheduleDraw();

@@ -23,9 +23,12 @@ constexpr std::size_t READ_AHEAD_BYTES = std::size_t{256} * 1024;
 //   in every sweep.
 // Left to the linker, the offset moved whenever an unrelated global variable did, and the
 // identical and sparse cases' speed with it. Other processors may prefer other offsets:
-// the sweep shows which. The holes of a sparse file (copies of the kernel's zero page) were
-// measured to prefer others on this machine too: 80 read them about 15 % slower than 0, 32,
-// 736 or 4064 did, so the sweep is to be run on both kinds of pair.
+// the sweep shows which. A sparse file's holes are read as its data is where the file
+// system keeps them as zeroed pages in the page cache (ext4 and most disk file systems): 80
+// is also the fastest there, and 0, 32, 736 or 4064 took 1.11 to 1.14 as long. On tmpfs the
+// kernel writes zeros straight into the buffer instead, and that prefers multiples of 32: 80
+// read tmpfs holes about 8 % slower than they did. Files on disk are what bvex compares, so
+// 80 it is; bench/run.sh sweeps both the identical and the sparse pair.
 // Both buffers share one page-aligned block, the second straight after the first and so at
 // the same offset; the block spans as many pages as two unaligned buffers would.
 constexpr std::size_t PAGE_BYTES = 4096;
