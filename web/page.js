@@ -214,7 +214,7 @@ async function drawView() {
         current.mapCounts = null;
         showCounts(current.store.lines, current.store.differing);
     }
-    let layout = viewLayout();
+    const layout = viewLayout();
     ui.rows.style.height = `${layout.height}px`;
     const space = `${layout.space}px`;
     if (ui.space.style.height !== space) {
