@@ -7,6 +7,8 @@
 
 const hexOffset = (offset) => offset.toString(16).toUpperCase().padStart(8, '0');
 
+// A new map in strip, its table's rows in table (a tbody), for columns starting at starts
+// (file offsets, the last one the compared length); every count 0.
 function mapMake(strip, table, starts) {
     const columns = starts.length - 1;
     const map = {strip, table, starts, counts: new Float64Array(columns), buttons: [], rows: [], focus: 0};
