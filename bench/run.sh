@@ -195,18 +195,14 @@ if [[ -n $previous ]]; then
         cmp -s out_p out_b || echo "   (the previous bvex's report at width $width differs)" >&2
     done
     rm -f out_*
-    read -r pa_bvex pa_prev < <(timed "bvex, 1 GiB identical" "previous" "$runs" \
-        "'$bvex' id_a id_b >out_a" "'$previous' id_a id_b >out_a")
-    read -r pb_bvex pb_prev < <(timed "bvex, 64 MiB all different" "previous" "$runs" \
-        "'$bvex' diff_a diff_b >out_b" "'$previous' diff_a diff_b >out_b")
-    read -r pb256_bvex pb256_prev < <(timed "bvex -256, 64 MiB" "previous" "$runs" \
-        "'$bvex' -256 diff_a diff_b >out_b" "'$previous' -256 diff_a diff_b >out_b")
-    read -r pb1_bvex pb1_prev < <(timed "bvex -1, 64 MiB" "previous" "$runs" \
-        "'$bvex' -1 diff_a diff_b >out_b" "'$previous' -1 diff_a diff_b >out_b")
-    read -r pc_bvex pc_prev < <(timed "bvex, 5 GiB sparse" "previous" "$runs" \
-        "'$bvex' sparse_a sparse_b >out_c" "'$previous' sparse_a sparse_b >out_c")
-    read -r pd_bvex pd_prev < <(timed "bvex, 1 KiB identical" "previous" "$runs" \
-        "'$bvex' tiny_a tiny_b >out_d" "'$previous' tiny_a tiny_b >out_d")
+    # against LABEL ARGS OUT: this bvex and the previous one on the same arguments, in turns.
+    against() { timed "$1" previous "$runs" "'$bvex' $2 >$3" "'$previous' $2 >$3"; }
+    read -r pa_bvex pa_prev < <(against "bvex, 1 GiB identical" "id_a id_b" out_a)
+    read -r pb_bvex pb_prev < <(against "bvex, 64 MiB all different" "diff_a diff_b" out_b)
+    read -r pb256_bvex pb256_prev < <(against "bvex -256, 64 MiB" "-256 diff_a diff_b" out_b)
+    read -r pb1_bvex pb1_prev < <(against "bvex -1, 64 MiB" "-1 diff_a diff_b" out_b)
+    read -r pc_bvex pc_prev < <(against "bvex, 5 GiB sparse" "sparse_a sparse_b" out_c)
+    read -r pd_bvex pd_prev < <(against "bvex, 1 KiB identical" "tiny_a tiny_b" out_d)
 fi
 
 rss() { /usr/bin/time -v "$bvex" "$1" "$2" 2>&1 >/dev/null | awk '/Maximum resident/ { print $NF }'; }

@@ -265,6 +265,29 @@ const median = (values) => {
     return (sorted[Math.floor((sorted.length - 1) / 2)] + sorted[Math.ceil((sorted.length - 1) / 2)]) / 2;
 };
 
+// Runs each case's page ({name, url}) on pair, runs times, the cases in turns, each run
+// ending as expectDone says; gives each case's row: the median time, the largest memory
+// growth and the longest task.
+async function inTurns(engine, cases, pair, expectDone, runs, bytes) {
+    const measured = cases.map(() => []);
+    for (let i = 0; i < runs; i++) {
+        for (const [k, c] of cases.entries()) {
+            const last = await measure(engine, c.url, pair, expectDone);
+            measured[k].push(last);
+            process.stderr.write(`   ${engine.name}, ${c.name}, run ${i + 1}: ${last.seconds.toFixed(3)} s, `
+                + `+${(last.growth / MiB).toFixed(1)} MiB, longest task ${last.longest.toFixed(0)} ms\n`);
+        }
+    }
+    return cases.map((c, k) => ({
+        engine: engine.name,
+        name: c.name,
+        seconds: median(measured[k].map((r) => r.seconds)),
+        growth: Math.max(...measured[k].map((r) => r.growth)),
+        longest: Math.max(...measured[k].map((r) => r.longest)),
+        bytes,
+    }));
+}
+
 async function main() {
     const opts = options(process.argv.slice(2));
     mkdirSync(opts.dir, {recursive: true});
@@ -283,26 +306,10 @@ async function main() {
             if (missing) {
                 throw new Error(`${name} cannot run here: ${missing}`);
             }
-            const cases = [
-                {name: 'floor page', url: pathToFileURL(floor).href, runs: []},
-                {name: 'bvex page', url: pageUrl, runs: []},
-            ];
-            const done = /^Done: .* 0 lines, 0 differing bytes/;
-            for (let i = 0; i < opts.runs; i++) {
-                for (const c of cases) {
-                    c.runs.push(await measure(engine, c.url, pair, done));
-                    const last = c.runs.at(-1);
-                    process.stderr.write(`   ${name}, ${c.name}, run ${i + 1}: ${last.seconds.toFixed(3)} s, +${(last.growth / MiB).toFixed(1)} MiB\n`);
-                }
-            }
-            const [floorRow, pageRow] = cases.map((c) => ({
-                engine: name,
-                name: c.name,
-                seconds: median(c.runs.map((r) => r.seconds)),
-                growth: Math.max(...c.runs.map((r) => r.growth)),
-                longest: Math.max(...c.runs.map((r) => r.longest)),
-                bytes: opts.size,
-            }));
+            const [floorRow, pageRow] = await inTurns(engine, [
+                {name: 'floor page', url: pathToFileURL(floor).href},
+                {name: 'bvex page', url: pageUrl},
+            ], pair, /^Done: .* 0 lines, 0 differing bytes/, opts.runs, opts.size);
             const far = await measure(engine, pageUrl, sparse, /^Done: .* 1 line, 1 differing byte/);
             process.stderr.write(`   ${name}, sparse pair: ${far.seconds.toFixed(3)} s, +${(far.growth / MiB).toFixed(1)} MiB\n`);
             rows.push(floorRow, pageRow, {engine: name, name: 'bvex page, sparse pair', ...far, bytes: 2 ** 32 + 4096});
@@ -314,26 +321,10 @@ async function main() {
             let longest = Math.max(pageRow.longest, far.longest);
             const how = far.how;
             if (opts.previous) {
-                const pair = [
-                    {name: 'previous, all different', url: pathToFileURL(opts.previous).href, runs: []},
-                    {name: 'bvex page, all different', url: pageUrl, runs: []},
-                ];
-                const all = /^Done: .* 4,194,304 lines, 67,108,864 differing bytes/;
-                for (let i = 0; i < opts.runs; i++) {
-                    for (const c of pair) {
-                        c.runs.push(await measure(engine, c.url, dense, all));
-                        const last = c.runs.at(-1);
-                        process.stderr.write(`   ${name}, ${c.name}, run ${i + 1}: ${last.seconds.toFixed(3)} s, longest task ${last.longest.toFixed(0)} ms\n`);
-                    }
-                }
-                const [before, now] = pair.map((c) => ({
-                    engine: name,
-                    name: c.name,
-                    seconds: median(c.runs.map((r) => r.seconds)),
-                    growth: Math.max(...c.runs.map((r) => r.growth)),
-                    longest: Math.max(...c.runs.map((r) => r.longest)),
-                    bytes: 64 * MiB,
-                }));
+                const [before, now] = await inTurns(engine, [
+                    {name: 'previous, all different', url: pathToFileURL(opts.previous).href},
+                    {name: 'bvex page, all different', url: pageUrl},
+                ], dense, /^Done: .* 4,194,304 lines, 67,108,864 differing bytes/, opts.runs, 64 * MiB);
                 rows.push(before, now);
                 longest = Math.max(longest, now.longest);
                 const slower = now.seconds / before.seconds;

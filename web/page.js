@@ -38,7 +38,7 @@ const ui = {
     mapRows: $('map-rows'),
     mapStart: $('map-start'),
     mapEnd: $('map-end'),
-    mapFocus: $('map-focus'),
+    mapName: $('map-name'),
     goto: $('goto'),
     gotoAddress: $('goto-address'),
     gotoResult: $('goto-result'),
@@ -205,14 +205,21 @@ function scheduleDraw() {
     });
 }
 
+// Brings the map and the counts up to date with the report parts taken so far.
+function showReportCounts(current) {
+    if (current.mapCounts) {
+        mapUpdate(current.map, current.mapCounts);
+        current.mapCounts = null;
+        showCounts(current.store.lines, current.store.differing);
+    }
+}
+
 // Brings the map and the frame's height and scroll position up to date, and shows the lines
 // in sight.
 async function drawView() {
     const current = run;
-    if (current?.mapCounts) {
-        mapUpdate(current.map, current.mapCounts);
-        current.mapCounts = null;
-        showCounts(current.store.lines, current.store.differing);
+    if (current) {
+        showReportCounts(current);
     }
     const layout = viewLayout();
     ui.rows.style.height = `${layout.height}px`;
@@ -346,7 +353,7 @@ function showMap(current, starts) {
     const total = starts[starts.length - 1];
     ui.mapStart.textContent = total > 0 ? hexOffset(0) : '';
     ui.mapEnd.textContent = total > 0 ? hexOffset(total - 1) : '';
-    ui.mapFocus.textContent = '';
+    ui.mapName.textContent = '';
 }
 
 function forgetReport() {
@@ -371,10 +378,7 @@ function finish(current, message) {
         return;
     }
     const {status, stderr, compared, total, seconds, lines, differing} = message;
-    if (current.mapCounts) {
-        mapUpdate(current.map, current.mapCounts);
-        current.mapCounts = null;
-    }
+    showReportCounts(current);
     scheduleDraw();
     ui.progress.max = Math.max(total, 1);
     ui.progress.value = compared;
@@ -568,7 +572,7 @@ for (const type of ['mouseover', 'focusin']) {
     ui.map.addEventListener(type, (event) => {
         const column = event.target.closest('button')?.dataset.column;
         if (column !== undefined && run?.map) {
-            ui.mapFocus.textContent = mapText(run.map, Number(column));
+            ui.mapName.textContent = mapText(run.map, Number(column));
         }
     });
 }

@@ -167,34 +167,6 @@ function reportCounter(starts) {
     return counter;
 }
 
-// A file's pieces in order, each a Uint8Array: next() gives the next piece, null after the
-// last, or rejects when the file cannot be read, or gives fewer bytes than it had when it was
-// chosen (it was shortened since): a shorter report must never pass for a whole one. read()
-// gives the next piece from the source, or null at its end; it is called only once the piece
-// before is used up. putBack(rest) makes rest, the unused end of the last piece, the next.
-function pieceCursor(file, read) {
-    let leftover = null;
-    let given = 0;
-    return {
-        async next() {
-            if (leftover) {
-                const piece = leftover;
-                leftover = null;
-                return piece;
-            }
-            const piece = await read();
-            given += piece ? piece.length : 0;
-            if (piece ? given > file.size : given !== file.size) {
-                throw new Error(`${file.name}: ${given} bytes read of ${file.size}`);
-            }
-            return piece;
-        },
-        putBack(rest) {
-            leftover = rest;
-        },
-    };
-}
-
 // Gives a used-up buffer's memory back at once: transferred in a message to a port that is
 // closed, it is detached and dropped with the message. Left to the collector, the 4 MiB
 // buffers of a large file's pieces let the browser's memory grow by hundreds of MiB first.
@@ -207,14 +179,19 @@ function release(buffer) {
     dropped.postMessage(null, [buffer]);
 }
 
-// Pieces read by slicing the file, readPiece(position, length) giving an ArrayBuffer (read by
-// this worker, or by the page), with up to PIECES_AHEAD reads under way. A read that fails
-// counts only when its piece is taken: the comparison may end before. Slices, not the file's
-// stream: Chromium's streams stall now and then on files past 2 GiB.
+// A file's pieces in order, each a Uint8Array, read by slicing the file: readPiece(position,
+// length) gives an ArrayBuffer (read by this worker, or by the page), with up to
+// PIECES_AHEAD reads under way. next() gives the next piece, null after the last, or rejects
+// when the file cannot be read or a slice gives fewer bytes than asked for (the file was
+// shortened since it was chosen): a shorter report must never pass for a whole one. A read
+// that fails counts only when its piece is taken: the comparison may end before.
+// putBack(rest) makes rest, the unused end of the last piece, the next. Slices, not the
+// file's stream: Chromium's streams stall now and then on files past 2 GiB.
 function slicePieces(file, readPiece) {
     const queue = [];
     let requested = 0;
     let last = null;
+    let leftover = null;
     function readAhead() {
         while (queue.length < PIECES_AHEAD && requested < file.size) {
             const position = requested;
@@ -230,15 +207,25 @@ function slicePieces(file, readPiece) {
             queue.push(piece);
         }
     }
-    return pieceCursor(file, async () => {
-        if (last) {
-            release(last.buffer);
-        }
-        readAhead();
-        last = queue.length > 0 ? await queue.shift() : null;
-        readAhead();
-        return last;
-    });
+    return {
+        async next() {
+            if (leftover) {
+                const piece = leftover;
+                leftover = null;
+                return piece;
+            }
+            if (last) {
+                release(last.buffer);
+            }
+            readAhead();
+            last = queue.length > 0 ? await queue.shift() : null;
+            readAhead();
+            return last;
+        },
+        putBack(rest) {
+            leftover = rest;
+        },
+    };
 }
 
 // Whether this worker can read the files itself. WebKit lets a worker of a page opened from

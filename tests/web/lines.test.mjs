@@ -12,6 +12,8 @@ import {readFileSync} from 'node:fs';
 import {test} from 'node:test';
 import vm from 'node:vm';
 
+import {mulberry32} from './seeded.mjs';
+
 const WRAP = 2 ** 32;
 const GiB = 2 ** 30;
 const web = new URL('../../web/', import.meta.url);
@@ -23,15 +25,6 @@ function load(file, names) {
 }
 const {reportCounter, mapStarts} = load('worker.js', ['reportCounter', 'mapStarts']);
 const {reportStore, storeAdd, storeLines, storeFind} = load('lines.js', ['reportStore', 'storeAdd', 'storeLines', 'storeFind']);
-
-function mulberry32(seed) {
-    return () => {
-        seed = (seed + 0x6d2b79f5) | 0;
-        let t = Math.imul(seed ^ (seed >>> 15), seed | 1);
-        t ^= t + Math.imul(t ^ (t >>> 7), t | 61);
-        return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
-    };
-}
 
 const hex = (n, digits) => n.toString(16).toUpperCase().padStart(digits, '0');
 

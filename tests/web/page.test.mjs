@@ -25,6 +25,8 @@ import {join} from 'node:path';
 import {after, before, describe, test} from 'node:test';
 import {fileURLToPath, pathToFileURL} from 'node:url';
 
+import {mulberry32} from './seeded.mjs';
+
 const PAGE = process.env.BVEX_PAGE;
 const NATIVE = process.env.BVEX_NATIVE;
 assert.ok(PAGE && existsSync(PAGE), 'BVEX_PAGE must name the built page');
@@ -63,16 +65,6 @@ const BIG = 2 ** 32 + 4096;
 // A pair of sparse files just past 4 GiB, equal but for one byte past 4 GiB.
 const bigOriginal = sparseFile('big-original', BIG);
 const bigPatched = sparseFile('big-patched', BIG, {[2 ** 32 + 100]: 0x5a});
-
-// Seeded, so that a failing row can be run again.
-function mulberry32(seed) {
-    return () => {
-        seed = (seed + 0x6d2b79f5) | 0;
-        let t = Math.imul(seed ^ (seed >>> 15), seed | 1);
-        t ^= t + Math.imul(t ^ (t >>> 7), t | 61);
-        return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
-    };
-}
 
 const SEED = 17;
 const WIDTHS = ['', '1', '3', '4', '7', '8x', '016', '17', '64', '256', 'V'];
@@ -419,6 +411,18 @@ function firstAtOrAfter(lines, target) {
     return lines.find((line) => line.offset >= target)?.address ?? null;
 }
 
+// Waits until the view shows the line at address first, marked as the one gone to by what.
+async function expectTarget(page, address, what) {
+    for (let tries = 0; ; tries++) {
+        const target = await page.targetLine();
+        if (target?.address === address && target.first) {
+            return;
+        }
+        assert.ok(tries < 300, `${what}: the view marks ${JSON.stringify(target)}, not ${address}`);
+        await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+}
+
 // Runs row, then moves through its report as a reader would: the view's keys (End shows the
 // last line, Home the first), "Go to address" (a line's own address, the one after it, and
 // one past every line), and a click on map columns; each shows the line the native report
@@ -448,15 +452,7 @@ async function expectBrowsing(page, row) {
     const goTo = async (text, targetOffset) => {
         await page.fill('Go to address', text);
         await page.click('Go');
-        const address = firstAtOrAfter(lines, targetOffset);
-        for (let tries = 0; ; tries++) {
-            const target = await page.targetLine();
-            if (target?.address === address && target.first) {
-                break;
-            }
-            assert.ok(tries < 300, `Go to address ${text}: the view marks ${JSON.stringify(target)}, not ${address}`);
-            await new Promise((resolve) => setTimeout(resolve, 100));
-        }
+        await expectTarget(page, firstAtOrAfter(lines, targetOffset), `Go to address ${text}`);
     };
     const offsetOf = (address) => (address - blockAddress + WRAP) % WRAP;
     const middleAddress = parseInt(middle.address, 16);
@@ -469,28 +465,19 @@ async function expectBrowsing(page, row) {
     const table = await page.mapTable();
     const columns = await page.mapColumns();
     const labelOf = ({first, last, count}) => `Offsets ${hex8(first)} to ${hex8(last)}: ${plural(count)}`;
-    for (const row of [table[0], table[Math.floor(table.length / 2)], table.at(-1)]) {
-        if (row === table.at(-1)) {
+    for (const mapRow of [table[0], table[Math.floor(table.length / 2)], table.at(-1)]) {
+        if (mapRow === table.at(-1)) {
             assert.equal(await page.press('Map of differences', 'End'), columns.at(-1));
             let at = columns.length - 1;
-            while (columns[at] !== labelOf(row)) {
-                assert.ok(at-- > 0, `no column is named ${labelOf(row)}`);
+            while (columns[at] !== labelOf(mapRow)) {
+                assert.ok(at-- > 0, `no column is named ${labelOf(mapRow)}`);
                 assert.equal(await page.press('Map of differences', 'ArrowLeft'), columns[at]);
             }
             await page.press('Map of differences', 'Enter');
         } else {
-            await page.click(labelOf(row));
+            await page.click(labelOf(mapRow));
         }
-        const {first} = row;
-        const address = firstAtOrAfter(lines, first);
-        for (let tries = 0; ; tries++) {
-            const target = await page.targetLine();
-            if (target?.address === address && target.first) {
-                break;
-            }
-            assert.ok(tries < 300, `map column from ${hex8(first)}: the view marks ${JSON.stringify(target)}, not ${address}`);
-            await new Promise((resolve) => setTimeout(resolve, 100));
-        }
+        await expectTarget(page, firstAtOrAfter(lines, mapRow.first), `map column from ${hex8(mapRow.first)}`);
     }
     // The strip's one tab stop moves with the arrow keys, Home and End.
     assert.equal(await page.press('Map of differences', 'End'), columns.at(-1));

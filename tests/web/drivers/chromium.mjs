@@ -4,7 +4,7 @@
 import {existsSync, readFileSync} from 'node:fs';
 
 import {launchChromium} from '../chromium.mjs';
-import {withPageReading} from './common.mjs';
+import {keepProblems, withPageReading} from './common.mjs';
 
 export const name = 'chromium';
 
@@ -24,12 +24,7 @@ export async function open(pageUrl) {
         }
     });
     const page = await context.newPage();
-    page.on('pageerror', (error) => problems.push(`script error: ${error.message}`));
-    page.on('console', (message) => {
-        if (message.type() === 'error') {
-            problems.push(`console error: ${message.text()}`);
-        }
-    });
+    keepProblems(page, problems);
     await page.goto(pageUrl);
     const driver = withPageReading({
         evaluate: (fn, arg) => page.evaluate(fn, arg),

@@ -53,6 +53,17 @@ export function withPageReading(driver) {
     };
 }
 
+// Keeps, in problems, the script errors and console errors of a page of playwright-core or
+// puppeteer-core (both name those events the same).
+export function keepProblems(page, problems) {
+    page.on('pageerror', (error) => problems.push(`script error: ${error.message}`));
+    page.on('console', (message) => {
+        if (message.type() === 'error') {
+            problems.push(`console error: ${message.text()}`);
+        }
+    });
+}
+
 // Keeps, in problems, every request a browser sends through it as its proxy, and answers
 // none: the engines whose requests the driver cannot see are given it as their proxy.
 // Requests whose host and path (without the scheme) match ignored are not kept.

@@ -9,7 +9,7 @@ import {join} from 'node:path';
 
 import puppeteer from 'puppeteer-core';
 
-import {requestRecorder, withPageReading} from './common.mjs';
+import {keepProblems, requestRecorder, withPageReading} from './common.mjs';
 import {findNamed} from './inpage.mjs';
 
 export const name = 'firefox';
@@ -53,12 +53,7 @@ export async function open(pageUrl) {
         },
     });
     const page = await browser.newPage();
-    page.on('pageerror', (error) => problems.push(`script error: ${error.message}`));
-    page.on('console', (message) => {
-        if (message.type() === 'error') {
-            problems.push(`console error: ${message.text()}`);
-        }
-    });
+    keepProblems(page, problems);
     await page.goto(pageUrl);
     const named = async (kind, label) => {
         const handle = (await page.evaluateHandle(findNamed, kind, label)).asElement();

@@ -123,13 +123,15 @@ export async function open(pageUrl) {
 
     const execute = (script, args) => command('POST', `${session}/execute/sync`, {script, args});
     const evaluate = (fn, arg) => execute(`return (${fn}).apply(null, arguments)`, arg === undefined ? [] : [arg]);
-    const named = async (kind, label) => {
+    const find = async (kind, label) => {
         const element = await execute(`return (${findNamed}).apply(null, arguments)`, [kind, label]);
         if (!element) {
             throw new Error(`the page has no ${kind} named "${label}"`);
         }
-        return `${session}/element/${element[ELEMENT]}`;
+        return element;
     };
+    const urlOf = (element) => `${session}/element/${element[ELEMENT]}`;
+    const named = async (kind, label) => urlOf(await find(kind, label));
     const driver = withPageReading({
         evaluate,
         chooseFile: async (label, path) => command('POST', `${await named('field', label)}/value`, {text: path}),
@@ -143,9 +145,9 @@ export async function open(pageUrl) {
         // Scrolled to the middle of the window first: WebKit's own scrolling of an element
         // into view before a click can leave the click on the place it was before.
         async click(buttonName) {
-            const button = await named('button', buttonName);
-            await execute('arguments[0].scrollIntoView({block: "center"})', [{[ELEMENT]: button.slice(button.lastIndexOf('/') + 1)}]);
-            await command('POST', `${button}/click`, {});
+            const button = await find('button', buttonName);
+            await execute('arguments[0].scrollIntoView({block: "center"})', [button]);
+            await command('POST', `${urlOf(button)}/click`, {});
         },
         // MiniBrowser has no setting for where downloads go or to save them without asking,
         // and WebDriver cannot answer its dialog: so the Blob that "Download report" hands to
