@@ -18,20 +18,15 @@ void check(bool condition) {
     }
 }
 
-// Decimal digits at the start, modulo 2^32, nine digits at a time.
+// Decimal digits at the start; a value past 2^31 - 1 gives 2^31 - 1.
 std::int32_t expected_width(const std::string& text) {
-    const std::size_t digits = std::strspn(text.c_str(), "0123456789");
-    std::uint64_t value = 0;
-    for (std::size_t at = 0; at < digits; at += 9) {
-        const std::size_t n = std::min<std::size_t>(9, digits - at);
-        std::uint64_t scale = 1;
-        for (std::size_t i = 0; i < n; ++i) {
-            scale *= 10;
-        }
-        const std::string chunk = text.substr(at, n);
-        value = (value * scale + std::strtoull(chunk.c_str(), nullptr, 10)) % (1ull << 32);
+    const std::string digits = text.substr(0, std::strspn(text.c_str(), "0123456789"));
+    errno = 0;
+    const unsigned long long value = std::strtoull(digits.c_str(), nullptr, 10);
+    if (errno == ERANGE || value > 0x7FFFFFFFull) {
+        return 0x7FFFFFFF;
     }
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    return static_cast<std::int32_t>(value);
 }
 
 // strtoull base 16 on the magnitude; too large for 32 bits gives FFFFFFFF, a minus negates.

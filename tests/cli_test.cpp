@@ -38,7 +38,7 @@ TEST(Cli, CommandLines) {
         {{"-256", "a", "b"}, LINE, "", 0},
         {{"-257", "a", "b"}, "", "line width must be from 0 to 256\n", 1},
         {{"-2147483648", "a", "b"}, "", "line width must be from 0 to 256\n", 1},
-        {{"-4294967312", "a", "b"}, LINE, "", 0},
+        {{"-4294967312", "a", "b"}, "", "line width must be from 0 to 256\n", 1},
         {{"-257", "a"}, "", USAGE, 1},
         {{"-257", "missing", "b"}, "", "line width must be from 0 to 256\n", 1},
         {{"a", "b", "1000"}, "00001003: 030405 AA04BB\n", "", 0},

@@ -34,11 +34,15 @@ int hex_digit(char c) {
 }  // namespace
 
 std::int32_t parse_line_width(const char* text) {
-    std::uint32_t value = 0;
+    // Saturating, so that no string of digits, however long, comes back into range as a
+    // width it does not say.
+    constexpr std::int32_t LARGEST = 0x7FFFFFFF;
+    std::int32_t value = 0;
     for (; is_decimal_digit(*text); ++text) {
-        value = value * 10u + static_cast<std::uint32_t>(*text - '0');
+        const std::int32_t digit = *text - '0';
+        value = value > (LARGEST - digit) / 10 ? LARGEST : value * 10 + digit;
     }
-    return static_cast<std::int32_t>(value);
+    return value;
 }
 
 std::uint32_t parse_block_address(const char* text) {
@@ -79,7 +83,7 @@ Args parse_args(int argc, char** argv) {
     if (argc - next < 2) {
         fatal(USAGE);
     }
-    if (args.line_width < 0 || args.line_width > MAX_LINE_BYTES) {
+    if (args.line_width > MAX_LINE_BYTES) {
         fatal("line width must be from 0 to 256");
     }
     args.original = argv[next];

@@ -13,7 +13,7 @@ struct Args {
     const char* patched;
 };
 
-// Reads decimal digits from the start of text, wrapping modulo 2^32; no digits gives 0.
+// Reads decimal digits from the start of text; past 2^31 - 1 gives 2^31 - 1, no digits 0.
 std::int32_t parse_line_width(const char* text);
 
 // Reads a hex number with optional blanks, sign and 0x; too large gives FFFFFFFF, no number 0.
