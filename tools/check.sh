@@ -19,7 +19,9 @@
 # --prefix tests/web); and the release files, built, installed and checked as
 # users meet them (packaging/check.sh: root or sudo, Debian: debhelper, lintian, zip, unzip,
 # file, man-db, git, checksec, groff-base, the cross compilers and qemu-user, and
-# libc6:arm64, libc6:armhf and libgcc-s1:armhf for the ARM packages' dependencies).
+# libc6:arm64, libc6:armhf and libgcc-s1:armhf for the ARM packages' dependencies); last,
+# the README's own commands in a fresh, minimal Debian root (tools/fresh_root.sh: root,
+# Debian: debootstrap). The stages that run Node need Node 20 or later.
 # A stage whose tools are missing is skipped with a message naming them, except in CI
 # (CI=true), where every stage must run.
 set -euo pipefail
@@ -34,7 +36,7 @@ declare -A package=(
     [firefox-esr]=firefox-esr [WebKitWebDriver]=webkit2gtk-driver [xvfb-run]=xvfb [xauth]=xauth
     [qemu-aarch64]=qemu-user [qemu-arm]=qemu-user [qemu-s390x]=qemu-user [qemu-riscv64]=qemu-user
     [llvm-lipo-14]=llvm-14 [llvm-otool-14]=llvm-14 [llvm-nm-14]=llvm-14 [llvm-objdump-14]=llvm-14
-    [llvm-install-name-tool-14]=llvm-14
+    [llvm-install-name-tool-14]=llvm-14 [debootstrap]=debootstrap [unshare]=util-linux
     [dpkg-buildpackage]=dpkg-dev [dh]=debhelper [lintian]=lintian [zip]=zip [unzip]=unzip
     [file]=file [man]=man-db [git]=git [checksec]=checksec [groff]=groff-base
 )
@@ -65,6 +67,14 @@ unpackaged() {
     done
     ((${#absent[@]} > 0)) || return 1
     join ', ' "${absent[@]}"
+}
+# old_node: prints why the node on the path cannot run the stages that use it (the browser
+# tests' npm packages need Node 20 or later), and fails when it can.
+old_node() {
+    local major
+    major=$(node -p 'process.versions.node.split(".")[0]' 2>/dev/null) || major=0
+    ((major >= 20)) && return 1
+    echo "Node 20 or later needed, and node is $(node --version 2>/dev/null) (Debian 12's nodejs is 18)"
 }
 # clang_builds FLAG...: clang++ with the flags builds a small program with the C++ library.
 clang_builds() {
@@ -191,6 +201,8 @@ fi
 # libclang-rt-14-dev-wasm32).
 if absent=$(missing clang++ node); then
     skip "WASI suite" "not found: $absent"
+elif why=$(old_node); then
+    skip "WASI suite" "$why"
 elif ! clang_builds --target=wasm32-wasi; then
     skip "WASI suite" "clang++ cannot build for wasm32-wasi (Debian: wasi-libc, libc++-14-dev-wasm32, libc++abi-14-dev-wasm32, libclang-rt-14-dev-wasm32)"
 else
@@ -221,6 +233,9 @@ fi
 if absent=$(unpackaged libc6:arm64 libc6:armhf libgcc-s1:armhf); then
     release+=("packages not installed: $absent")
 fi
+if command -v node >/dev/null 2>&1 && why=$(old_node); then
+    release+=("$why")
+fi
 if [[ $(id -u) != 0 ]] && ! command -v sudo >/dev/null 2>&1; then
     release+=("not root, and sudo not found (Debian: sudo)")
 fi
@@ -228,4 +243,13 @@ if ((${#release[@]} > 0)); then
     skip "release files check" "$(join '; ' "${release[@]}")"
 else
     packaging/check.sh
+fi
+# Last, the README's own two commands, run as a newcomer runs them in a fresh, minimal root of
+# the newest Debian release (tools/fresh_root.sh: root, debootstrap, and the Debian mirror).
+if absent=$(missing debootstrap unshare); then
+    skip "fresh Debian root" "not found: $absent"
+elif [[ $(id -u) != 0 ]]; then
+    skip "fresh Debian root" "not root (debootstrap and chroot need it)"
+else
+    tools/fresh_root.sh
 fi
