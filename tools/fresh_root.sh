@@ -47,15 +47,14 @@ fi
 # The README's commands: the first two sh blocks of its section on building from source,
 # with the version the README stands for replaced by this one.
 commands=$work/commands
-awk '/^### From source/ { on = 1; next }
-     on && /^##/ { exit }
-     on && /^ *```sh$/ { block++; inside = 1; next }
-     inside && /^ *```$/ { inside = 0; if (block == 2) exit; next }
-     inside { sub(/^  /, ""); print > (FILENAME "." block) }' README.md
+awk -v out="$commands" -v version="$version" '
+    /^### From source/ { on = 1; next }
+    on && /^##/ { exit }
+    on && /^```sh$/ { block++; inside = 1; next }
+    inside && /^```$/ { inside = 0; if (block == 2) exit; next }
+    inside { gsub(/1\.0\.0/, version); print > (out "." block) }' README.md
 for block in 1 2; do
-    [[ -s README.md.$block ]] || { rm -f README.md.[12]; fail "the README has no command $block"; }
-    sed "s/1\.0\.0/$version/g" "README.md.$block" >"$commands.$block"
-    rm -f "README.md.$block"
+    [[ -s $commands.$block ]] || fail "the README's section From source has no command $block"
 done
 # The report the README shows for the sample pair, after its "$ bvex" line.
 sed -n '/^\$ bvex examples\/original.bin examples\/patched.bin 8000$/,/^```$/p' README.md |
@@ -75,42 +74,55 @@ if [[ ! -f $base/.complete || -n $(find "$base/.complete" -mtime +6) ]]; then
     touch "$base/.complete"
 fi
 root=$work/root
-cp -a "$base" "$root"
 mkdir -p "$cache/packages"
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-cp "$tarball" "$root/root/bvex-$version.tar.gz"
-cp "$commands.1" "$commands.2" "$work/expected" "$root/tmp/"
 
 # In mount and process namespaces of their own, so that nothing stays mounted and nothing
 # runs on when they end, whatever happens: /proc, and the cache of downloaded packages. Both
 # commands run in one shell, in root's home, as one session would run them; the first one's
 # output must end in the README's report.
 release=$(sed -n 's/^PRETTY_NAME="\(.*\)"$/\1/p' "$root/etc/os-release")
-echo "fresh root: the README's commands in $release"
-# shellcheck disable=SC2016 # expanded inside the namespaces and the root
-if ! timeout --kill-after=10 "$((${BVEX_ROOT_MINUTES:-20} * 60))" \
-    unshare --mount --pid --fork --propagation private /bin/sh -c '
-        mount -t proc proc "$1/proc" &&
-        mount --bind "$2" "$1/var/cache/apt/archives" &&
-        exec chroot "$1" /usr/bin/env -i HOME=/root TERM=dumb \
-            PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin /bin/bash -c "
-                set -e
-                cd /root
-                echo \"+ \$(cat /tmp/commands.1)\"
-                . /tmp/commands.1 >/tmp/out 2>&1
-                cat /tmp/out
-                tail -n \$(wc -l </tmp/expected) /tmp/out | cmp -s - /tmp/expected ||
-                    { echo \"fresh root: the build command did not print the sample report\"; exit 1; }
-                echo \"+ \$(cat /tmp/commands.2)\"
-                . /tmp/commands.2"' \
-        sh "$root" "$cache/packages" </dev/null >"$work/log" 2>&1; then
+run() {
+    # shellcheck disable=SC2016 # expanded inside the namespaces and the root
+    timeout --kill-after=10 "$((${BVEX_ROOT_MINUTES:-20} * 60))" \
+        unshare --mount --pid --fork --propagation private /bin/sh -c '
+            mount -t proc proc "$1/proc" &&
+            mount --bind "$2" "$1/var/cache/apt/archives" &&
+            exec chroot "$1" /usr/bin/env -i HOME=/root TERM=dumb \
+                PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin /bin/bash -c "
+                    set -e
+                    cd /root
+                    echo \"+ \$(cat /tmp/commands.1)\"
+                    . /tmp/commands.1 >/tmp/out 2>&1
+                    cat /tmp/out
+                    tail -n \$(wc -l </tmp/expected) /tmp/out | cmp -s - /tmp/expected || {
+                        echo \"fresh root: the build command did not print the sample report\"
+                        exit 1
+                    }
+                    echo \"+ \$(cat /tmp/commands.2)\"
+                    . /tmp/commands.2"' \
+            sh "$1" "$cache/packages" </dev/null >"$work/log" 2>&1
+}
+# The mirror can be caught mid-sync, or not be reached for a moment: that is tried once more,
+# in a fresh copy, a minute later; any other failure is the commands' own.
+for try in 1 2; do
+    rm -rf --one-file-system "$work/root"
+    cp -a "$base" "$root"
+    cp /etc/resolv.conf "$root/etc/resolv.conf"
+    cp "$tarball" "$root/root/bvex-$version.tar.gz"
+    cp "$commands.1" "$commands.2" "$work/expected" "$root/tmp/"
+    echo "fresh root: the README's commands in $release"
+    run "$root" && break
     # Until the build command has ended, its output is in the root.
     if [[ -f $root/tmp/out ]] && ! grep -qxF "+ $(head -n 1 "$commands.2")" "$work/log"; then
-        tail -n 40 "$root/tmp/out" >&2
-    else
-        tail -n 40 "$work/log" >&2
+        cat "$root/tmp/out" >>"$work/log"
     fi
+    if ((try == 1)) && grep -qE '^(E: Failed to fetch|Err:[0-9]+ |E: Unable to fetch)' "$work/log"; then
+        echo "fresh root: the Debian mirror failed; trying once more in a minute"
+        sleep 60
+        continue
+    fi
+    tail -n 40 "$work/log" >&2
     fail "the README's commands failed in $release (log above, last 40 lines)"
-fi
+done
 grep -E '^(\+ |check: |[0-9]+% tests passed)' "$work/log" || true
 echo "fresh root: the README's commands work in a fresh $release"
