@@ -80,7 +80,7 @@ mkdir -p "$cache/packages"
 # runs on when they end, whatever happens: /proc, and the cache of downloaded packages. Both
 # commands run in one shell, in root's home, as one session would run them; the first one's
 # output must end in the README's report.
-release=$(sed -n 's/^PRETTY_NAME="\(.*\)"$/\1/p' "$root/etc/os-release")
+release=$(sed -n 's/^PRETTY_NAME="\(.*\)"$/\1/p' "$base/etc/os-release")
 run() {
     # shellcheck disable=SC2016 # expanded inside the namespaces and the root
     timeout --kill-after=10 "$((${BVEX_ROOT_MINUTES:-20} * 60))" \
