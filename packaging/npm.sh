@@ -17,7 +17,7 @@
 
 work=$build/packaging/npm
 rm -rf "$work"
-mkdir -p "$work/out"
+mkdir -p "$work/out" "$dist"
 summary="show where a patched file differs from its original, in hex"
 
 # pack FOLDER NAME: packs the package in FOLDER into dist/NAME, with npm's settings of its
