@@ -7,11 +7,15 @@
 # machine, with the same files and computed dependencies; each tarball's bvex is static and
 # runs the sample pair, the ARM and RISC-V ones under qemu-user; the zip holds what it should, and its
 # bvex.exe runs the sample pair under Wine; bvex.wasm runs it under Node; the web page's
-# policy lets nothing reach the network, and the page carries its module; the source
-# tarball, unpacked where no git repository is around it, builds, passes the suite and runs
-# the sample pair, and without git the packaging scripts say what they miss. Then a clean
-# clone of HEAD, at another path and with another umask and time zone, and the source
-# tarball given the commit's time must build the same files byte for byte (all but the
+# policy lets nothing reach the network, and the page carries its module; the Python wheels
+# hold what they should, with a true RECORD and the tags pip takes for their machine, their
+# bvex runs the sample pair, and the x86-64 one installs with pip into a virtual environment,
+# runs there and uninstalls; the npm packages, installed from their files with no registry,
+# run bvex as the native bvex runs, with their native package and without it (bvex.wasm);
+# the source tarball, unpacked where no git repository is around it, builds, passes the
+# suite and runs the sample pair, and without git the packaging scripts say what they miss.
+# Then a clean clone of HEAD, at another path and with another umask and time zone, and the
+# source tarball given the commit's time must build the same files byte for byte (all but the
 # source tarball itself, which the clone must make as the first build did). Installs with
 # dpkg, so it runs as root (or through sudo).
 set -eu
