@@ -8,11 +8,15 @@
 # machine, with the same files and computed dependencies; each tarball's bvex is static and
 # runs the sample pair, the ARM and RISC-V ones under qemu-user; the zip holds what it should, and its
 # bvex.exe runs the sample pair under Wine; bvex.wasm runs it under Node; the web page's
-# policy lets nothing reach the network, and the page carries its module; the source
-# tarball, unpacked where no git repository is around it, builds, passes the suite and runs
-# the sample pair, and without git the packaging scripts say what they miss. Then a clean
-# clone of HEAD, at another path and with another umask and time zone, and the source
-# tarball given the commit's time must build the same files byte for byte (all but the
+# policy lets nothing reach the network, and the page carries its module; the Python wheels
+# hold what they should, with a true RECORD and the tags pip takes for their machine, their
+# bvex runs the sample pair, and the x86-64 one installs with pip into a virtual environment,
+# runs there and uninstalls; the npm packages, installed from their files with no registry,
+# run bvex as the native bvex runs, with their native package and without it (bvex.wasm);
+# the source tarball, unpacked where no git repository is around it, builds, passes the
+# suite and runs the sample pair, and without git the packaging scripts say what they miss.
+# Then a clean clone of HEAD, at another path and with another umask and time zone, and the
+# source tarball given the commit's time must build the same files byte for byte (all but the
 # source tarball itself, which the clone must make as the first build did). Installs with
 # dpkg, so it runs as root (or through sudo).
 set -eu
@@ -69,10 +73,23 @@ tarball=bvex-$version-linux
 source=bvex-$version.tar.gz
 wasm=bvex-$version-wasi.wasm
 web=bvex-$version-web.html
+# The wheels' platform tags, as pip reads them from the name: each static Linux bvex is for
+# glibc systems from manylinux2014 (CentOS 7's kernel) on and for musl ones alike.
+wheel=bvex-$version-py3-none
+tags() { # tags ARCH: the compressed tag set of the Linux wheel for ARCH (uname -m)
+    case $1 in
+        riscv64) echo "manylinux_2_17_$1.musllinux_1_1_$1" ;;
+        *) echo "manylinux_2_17_$1.manylinux2014_$1.musllinux_1_1_$1" ;;
+    esac
+}
+npm=bvex-$version-npm
 [ "$(ls "$dist")" = "$(printf '%s\n' SHA256SUMS "$deb" "bvex_${version}_arm64.deb" \
     "bvex_${version}_armhf.deb" "$tarball-aarch64.tar.gz" "$tarball-armv7.tar.gz" \
-    "$tarball-riscv64.tar.gz" "$tarball-x86_64.tar.gz" "$zip" "$source" "$wasm" "$web" |
-    sort)" ] ||
+    "$tarball-riscv64.tar.gz" "$tarball-x86_64.tar.gz" "$zip" "$source" "$wasm" "$web" \
+    "$wheel-$(tags x86_64).whl" "$wheel-$(tags aarch64).whl" "$wheel-$(tags armv7l).whl" \
+    "$wheel-$(tags riscv64).whl" "$wheel-win_amd64.whl" "$npm.tgz" "$npm-linux-x64.tgz" \
+    "$npm-linux-arm64.tgz" "$npm-linux-arm.tgz" "$npm-linux-riscv64.tgz" \
+    "$npm-win32-x64.tgz" | sort)" ] ||
     fail "$dist holds other files: $(echo "$dist"/*)"
 
 echo "== SHA256SUMS"
@@ -224,6 +241,283 @@ head -c 8 "$scratch/page.wasm" | od -An -tx1 | grep -q ' 00 61 73 6d 01 00 00 00
 for call in _initialize bvex_page_start bvex_page_room bvex_page_space bvex_page_give \
     bvex_page_end bvex_page_block_address; do
     grep -q "$call" "$scratch/page.wasm" || fail "$web's module does not export $call"
+done
+
+echo "== Python wheels"
+# Every wheel's metadata as the package index reads it (Debian's twine: the README renders
+# as the long description); then, member by member, what each holds: the binary of its
+# tarball or zip as the script bvex, the manual page, the licence, the metadata and a RECORD
+# whose hashes and sizes are those of the members.
+twine check --strict "$dist"/*.whl || fail "twine check finds fault with the wheels"
+# shellcheck disable=SC2016 # a Python program
+record='
+import base64, hashlib, sys, zipfile
+archive = zipfile.ZipFile(sys.argv[1])
+names = archive.namelist()
+record = sys.argv[2] + "/RECORD"
+if names[-1] != record:
+    sys.exit("RECORD is not the last member")
+listed = {}
+for line in archive.read(record).decode().splitlines():
+    name, digest, size = line.split(",")
+    listed[name] = (digest, size)
+if sorted(listed) != sorted(names):
+    sys.exit("RECORD lists " + " ".join(sorted(listed)))
+if listed.pop(record) != ("", ""):
+    sys.exit("RECORD gives itself a hash")
+for name, (digest, size) in listed.items():
+    body = archive.read(name)
+    hashed = base64.urlsafe_b64encode(hashlib.sha256(body).digest()).rstrip(b"=").decode()
+    if (digest, size) != ("sha256=" + hashed, str(len(body))):
+        sys.exit(name + ": RECORD says " + digest + " " + size)
+'
+# A virtual environment of Debian's Python: its pip says which platforms take each wheel, and
+# installs the x86-64 one below.
+venv=$scratch/venv
+/usr/bin/python3 -m venv "$venv"
+# pip ARGS...: the environment's pip, without the user's settings or other places to look.
+pip() {
+    env -u PIP_FIND_LINKS -u PIP_INDEX_URL -u PIP_EXTRA_INDEX_URL PIP_CONFIG_FILE=/dev/null \
+        "$venv/bin/pip" --disable-pip-version-check "$@"
+}
+# member WHEEL NAME: prints the member NAME of WHEEL.
+member() { unzip -p "$1" "$2"; }
+data=bvex-$version.data
+info=bvex-$version.dist-info
+for arch in x86_64 aarch64 armv7l riscv64 win_amd64; do
+    case $arch in
+        win_amd64) name=$wheel-$arch.whl script=bvex.exe ;;
+        *) name=$wheel-$(tags "$arch").whl script=bvex ;;
+    esac
+    echo "== $name"
+    whl=$dist/$name
+    listing=$(unzip -Z1 "$whl")
+    [ "$listing" = "$(printf '%s\n' "$data/scripts/$script" "$data/data/share/man/man1/bvex.1" \
+        "$info/LICENSE" "$info/METADATA" "$info/WHEEL" "$info/RECORD")" ] ||
+        fail "$name holds: $listing"
+    /usr/bin/python3 -c "$record" "$whl" "$info" || fail "$name: its RECORD is wrong"
+    # The zip's modes: the script executable, the rest not.
+    modes=$(unzip -Z -l "$whl" | awk '$1 ~ /^-/ { print $1, $NF }')
+    [ "$modes" = "$(echo "-rwxr-xr-x $data/scripts/$script"
+        for path in "$data/data/share/man/man1/bvex.1" "$info/LICENSE" "$info/METADATA" \
+            "$info/WHEEL" "$info/RECORD"; do echo "-rw-r--r-- $path"; done)" ] ||
+        fail "$name: members' modes: $modes"
+    tag_lines=$(echo "${name%.whl}" | cut -d- -f5 | tr . '\n' | sed 's/^/Tag: py3-none-/')
+    [ "$(member "$whl" "$info/WHEEL")" = "$(printf '%s\n' 'Wheel-Version: 1.0' \
+        'Generator: bvex packaging/wheel.py' 'Root-Is-Purelib: false' "$tag_lines")" ] ||
+        fail "$name: its WHEEL does not give the tags of its name: $(member "$whl" "$info/WHEEL")"
+    member "$whl" "$info/METADATA" >"$scratch/METADATA"
+    for field in 'Metadata-Version: 2.1' 'Name: bvex' "Version: $version" 'License: MIT' \
+        'Summary: show where a patched file differs from its original, in hex' \
+        'Requires-Python: >=3.6' \
+        'Description-Content-Type: text/markdown; charset=UTF-8; variant=GFM' \
+        'Classifier: License :: OSI Approved :: MIT License' \
+        'Classifier: Environment :: Console'; do
+        grep -qxF -- "$field" "$scratch/METADATA" || fail "$name: its METADATA lacks $field"
+    done
+    grep -q '^Project-URL: Source, https://' "$scratch/METADATA" ||
+        fail "$name: its METADATA names no source"
+    sed '1,/^$/d' "$scratch/METADATA" | cmp -s - README.md ||
+        fail "$name: its long description is not README.md"
+    member "$whl" "$info/LICENSE" | cmp -s - LICENSE || fail "$name: LICENSE differs"
+    member "$whl" "$data/data/share/man/man1/bvex.1" | grep -q "^\.TH BVEX 1 .*\"bvex $version\"" ||
+        fail "$name does not hold the manual page of bvex $version"
+    # The wheel's bvex is its tarball's (or the zip's), and runs the sample pair there.
+    mkdir "$scratch/wheel-$arch"
+    member "$whl" "$data/scripts/$script" >"$scratch/wheel-$arch/$script"
+    case $arch in
+        win_amd64)
+            cmp "$scratch/wheel-$arch/$script" "$scratch/zip/bvex.exe" ||
+                fail "$name: its bvex.exe is not the zip's"
+            continue
+            ;;
+        x86_64) run='' ;;
+        aarch64) run=qemu-aarch64 ;;
+        armv7l) run=qemu-arm ;;
+        riscv64) run=qemu-riscv64 ;;
+    esac
+    tar -xzf "$dist/$tarball-${arch%l}.tar.gz" -C "$scratch/wheel-$arch" "bvex-$version/bvex"
+    cmp "$scratch/wheel-$arch/bvex" "$scratch/wheel-$arch/bvex-$version/bvex" ||
+        fail "$name: its bvex is not the one of $tarball-${arch%l}.tar.gz"
+    chmod 755 "$scratch/wheel-$arch/bvex"
+    # shellcheck disable=SC2086 # no runner on x86-64
+    sample "$scratch/expected" env -i $run "$scratch/wheel-$arch/bvex"
+    # pip takes the wheel for each platform its name gives, and for no other machine.
+    for tag in $(echo "${name%.whl}" | cut -d- -f5 | tr . ' '); do
+        pip install --quiet --dry-run --no-index --only-binary=:all: --target "$scratch/none" \
+            --platform "$tag" "$whl" >/dev/null || fail "pip does not take $name for $tag"
+    done
+    other=x86_64
+    [ "$arch" = x86_64 ] && other=aarch64
+    if pip install --quiet --dry-run --no-index --only-binary=:all: --target "$scratch/none" \
+        --platform "manylinux2014_$other" "$whl" >/dev/null 2>&1; then
+        fail "pip takes $name for $other"
+    fi
+done
+
+# The x86-64 wheel installed as a user installs it, in a virtual environment of Debian's
+# Python, from the file alone: bvex is on the environment's path, man finds its page beside
+# it, and pip uninstall takes both away.
+name=$wheel-$(tags x86_64).whl
+echo "== $name installed with pip"
+pip install --no-index "$dist/$name"
+[ "$(PATH=$venv/bin:$PATH command -v bvex)" = "$venv/bin/bvex" ] ||
+    fail "pip install did not put bvex on the environment's path"
+sample "$scratch/expected" env PATH="$venv/bin:$PATH" bvex
+[ "$(PATH=$venv/bin:/usr/bin:/bin man -w bvex)" = "$venv/share/man/man1/bvex.1" ] ||
+    fail "man does not find the wheel's bvex.1 beside bvex"
+pip uninstall --yes bvex
+for path in "$venv/bin/bvex" "$venv/share/man/man1/bvex.1"; do
+    [ ! -e "$path" ] || fail "$path is left after pip uninstall"
+done
+if pip show bvex >/dev/null 2>&1; then
+    fail "pip still shows bvex after pip uninstall"
+fi
+
+echo "== npm packages"
+# What each package holds; the native ones, the binary of their tarball or zip, and the
+# machines npm installs them on.
+listing() { tar -tzf "$1" | sort | tr '\n' ' '; }
+[ "$(listing "$dist/$npm.tgz")" = "package/LICENSE package/README.md package/bin/bvex.js \
+package/bvex.1 package/bvex.wasm package/package.json " ] ||
+    fail "$npm.tgz holds: $(listing "$dist/$npm.tgz")"
+mkdir "$scratch/npm"
+tar -xzf "$dist/$npm.tgz" -C "$scratch/npm" package/bvex.wasm package/package.json
+cmp "$scratch/npm/package/bvex.wasm" "$dist/$wasm" || fail "$npm.tgz: bvex.wasm is not $wasm"
+# field FILE EXPRESSION: the value of the JavaScript EXPRESSION on the package.json FILE (p).
+field() {
+    node -e 'const p = require(process.argv[1]); console.log(JSON.stringify(eval(process.argv[2])))' \
+        "$1" "$2"
+}
+manifest=$scratch/npm/package/package.json
+[ "$(field "$manifest" '[p.name, p.version, p.bin, p.engines, p.os, p.cpu]')" = \
+    "[\"bvex\",\"$version\",{\"bvex\":\"bin/bvex.js\"},{\"node\":\">=20\"},null,null]" ] ||
+    fail "$npm.tgz's package.json: $(cat "$manifest")"
+[ "$(field "$manifest" 'Object.entries(p.optionalDependencies).join(" ")')" = \
+    "\"$(for name in linux-x64 linux-arm64 linux-arm linux-riscv64 win32-x64 darwin-universal; do
+        printf '@bvex/%s,%s ' "$name" "$version"; done | sed 's/ $//')\"" ] ||
+    fail "$npm.tgz's optional dependencies: $(field "$manifest" p.optionalDependencies)"
+for entry in linux-x64:linux:x64:x86_64 linux-arm64:linux:arm64:aarch64 \
+    linux-arm:linux:arm:armv7l linux-riscv64:linux:riscv64:riscv64 \
+    win32-x64:win32:x64,arm64:win_amd64; do
+    name=${entry%%:*} rest=${entry#*:}
+    os=${rest%%:*} rest=${rest#*:}
+    cpu=${rest%%:*} arch=${rest#*:}
+    file=bvex
+    [ "$os" = win32 ] && file=bvex.exe
+    tgz=$npm-$name.tgz
+    [ "$(listing "$dist/$tgz")" = "package/LICENSE package/README.md package/$file \
+package/package.json " ] || fail "$tgz holds: $(listing "$dist/$tgz")"
+    mkdir "$scratch/npm/$name"
+    tar -xzf "$dist/$tgz" -C "$scratch/npm/$name"
+    [ "$(field "$scratch/npm/$name/package/package.json" \
+        '[p.name, p.version, p.os.join(), p.cpu.join(), p.bin]')" = \
+        "[\"@bvex/$name\",\"$version\",\"$os\",\"$cpu\",null]" ] ||
+        fail "$tgz's package.json: $(cat "$scratch/npm/$name/package/package.json")"
+    cmp "$scratch/npm/$name/package/$file" "$scratch/wheel-$arch/$file" ||
+        fail "$tgz: its $file is not the one of its tarball or zip"
+    [ -x "$scratch/npm/$name/package/$file" ] || fail "$tgz: its $file is not executable"
+done
+
+# The packages installed as a user installs them, into an empty project from the files
+# alone: no registry is reachable and none is asked. The command must run the native bvex
+# (the machine's package), then bvex.wasm (installed without it), and each must print what
+# the native bvex prints, byte for byte, with its status, whatever the arguments.
+offline() {
+    env npm_config_registry=http://127.0.0.1:9/ npm_config_offline=true \
+        npm_config_cache="$scratch/npm-cache" npm_config_userconfig=/dev/null \
+        npm_config_update_notifier=false npm_config_audit=false npm_config_fund=false "$@"
+}
+native=$scratch/wheel-x86_64/bvex-$version/bvex
+cp "$pair/original.bin" "$scratch/an original ü.bin"
+head -c 1048576 /dev/zero >"$scratch/zeros"
+tr '\0' '\377' <"$scratch/zeros" >"$scratch/ones"
+# like_native ARGS...: npx bvex ARGS prints what bvex ARGS prints and ends alike.
+like_native() {
+    expected=0
+    "$native" "$@" >"$scratch/native.out" 2>"$scratch/native.err" || expected=$?
+    status=0
+    (cd "$project" && offline npx bvex "$@") >"$scratch/npx.out" 2>"$scratch/npx.err" ||
+        status=$?
+    if ! cmp -s "$scratch/native.out" "$scratch/npx.out" ||
+        ! cmp -s "$scratch/native.err" "$scratch/npx.err" || [ "$status" != "$expected" ]; then
+        diff "$scratch/native.out" "$scratch/npx.out" >&2 || true
+        diff "$scratch/native.err" "$scratch/npx.err" >&2 || true
+        fail "npx bvex $* ($kind) ended with $status where bvex ends with $expected"
+    fi
+}
+# piped BVEX...: the status of BVEX on a report of 64K lines read by head -c 1, whose end
+# closes the pipe; what it printed on its standard error is in $scratch/piped.err.
+piped() {
+    {
+        piped=0
+        "$@" "$scratch/zeros" "$scratch/ones" 2>"$scratch/piped.err" || piped=$?
+        echo "$piped" >"$scratch/piped"
+    } | head -c 1 >/dev/null
+    cat "$scratch/piped"
+}
+for kind in native wasm; do
+    echo "== npm install of $npm.tgz ($kind)"
+    project=$scratch/project-$kind
+    mkdir "$project"
+    echo '{"name": "user", "private": true}' >"$project/package.json"
+    packages="$root/$dist/$npm.tgz"
+    [ "$kind" = native ] && packages="$packages $root/$dist/$npm-linux-x64.tgz"
+    # shellcheck disable=SC2086 # the packages' names, without blanks
+    (cd "$project" && offline npm install --no-save $packages)
+    bvex=$project/node_modules/.bin/bvex
+    [ -x "$bvex" ] || fail "npm install put no command bvex in node_modules/.bin"
+    if [ "$kind" = native ]; then
+        cmp "$project/node_modules/@bvex/linux-x64/bvex" "$native" ||
+            fail "npm install did not install the x86-64 bvex"
+    else
+        [ ! -e "$project/node_modules/@bvex" ] || fail "npm installed a native bvex: $kind"
+    fi
+    sample "$scratch/expected" offline env -C "$project" npx bvex
+    like_native
+    like_native -x a b
+    like_native "$scratch/missing" "$pair/patched.bin"
+    like_native "$pair/original.bin" "$scratch/missing"
+    like_native "" "$pair/patched.bin"
+    like_native -300 "$pair/original.bin" "$pair/patched.bin"
+    like_native -8 "$scratch/an original ü.bin" "$pair/patched.bin" " 0x8000"
+    like_native -- "$pair/original.bin" "$pair/patched.bin"
+    # A closed pipe ends it as it ends bvex: killed by SIGPIPE, without a word.
+    expected=$(piped "$native")
+    if [ "$(piped "$bvex")" != "$expected" ] || [ -s "$scratch/piped.err" ]; then
+        fail "bvex ($kind) on a closed pipe: status $(cat "$scratch/piped") where bvex's is" \
+            "$expected; $(cat "$scratch/piped.err")"
+    fi
+    # Killed by a signal while it waits to read a FIFO, it ends by that signal; a native bvex,
+    # the launcher's child, is sent the signal and ends by it.
+    mkfifo "$scratch/fifo-$kind"
+    "$bvex" "$scratch/fifo-$kind" "$pair/patched.bin" &
+    launcher=$!
+    sleep 30 >"$scratch/fifo-$kind" &
+    writer=$!
+    tries=0
+    until tr '\0' ' ' <"/proc/$writer/cmdline" | grep -q '^sleep '; do
+        tries=$((tries + 1))
+        [ "$tries" -lt 300 ] || fail "bvex ($kind) did not open the FIFO"
+        sleep 0.1
+    done
+    child=$(grep -l "^PPid:[[:space:]]*$launcher\$" /proc/[0-9]*/status 2>/dev/null || true)
+    if [ "$kind" = native ]; then
+        [ "$(readlink "${child%/status}/exe")" = "$project/node_modules/@bvex/linux-x64/bvex" ] ||
+            fail "npx bvex did not run the native bvex: its child is $child"
+    else
+        [ -z "$child" ] || fail "bvex.wasm ran in a child process: $child"
+    fi
+    status=0
+    kill -TERM "$launcher"
+    wait "$launcher" 2>/dev/null || status=$?
+    [ "$status" = 143 ] || fail "bvex ($kind) killed by SIGTERM ended with status $status"
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    if timeout 1 sh -c ': >"$1"' sh "$scratch/fifo-$kind" 2>/dev/null; then
+        fail "bvex ($kind) was left running after SIGTERM"
+    fi
+    kill "$writer"
+    wait "$writer" 2>/dev/null || true
 done
 
 echo "== $source"

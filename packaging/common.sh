@@ -1,7 +1,8 @@
 # shellcheck shell=sh disable=SC2034 # sets variables for the script that sources it
 # Shared start of the packaging scripts, sourced with the arguments
-# SOURCE_DIR BUILD_DIR VERSION [...]: sets src, build, version and dist (BUILD_DIR/dist),
-# and fixes everything a release file could take from the machine or the moment.
+# SOURCE_DIR BUILD_DIR VERSION [...]: sets src, build, version, dist (BUILD_DIR/dist) and
+# homepage (the HOMEPAGE_URL of project() in CMakeLists.txt), and fixes everything a
+# release file could take from the machine or the moment.
 set -eu
 src=$1
 build=$2
@@ -37,3 +38,10 @@ export TZ=UTC LC_ALL=C.UTF-8
 umask 022
 # Nested builds run on their own, not as part of the make that started this script.
 unset MAKEFLAGS MFLAGS MAKELEVEL
+
+# The project's home, named in the packages' metadata.
+homepage=$(sed -n 's/^ *HOMEPAGE_URL "\([^"]*\)".*/\1/p' "$src/CMakeLists.txt")
+if [ -z "$homepage" ]; then
+    echo "packaging: CMakeLists.txt's project() gives no HOMEPAGE_URL \"...\"" >&2
+    exit 1
+fi

@@ -54,6 +54,8 @@ TEST(Cli, CommandLines) {
         {{"missing", "also-missing"}, "", "cannot open original file\n", 1},
         {{"missing", "b"}, "", "cannot open original file\n", 1},
         {{"a", "missing"}, "", "cannot open patched file\n", 1},
+        {{"", "b"}, "", "cannot open original file\n", 1},
+        {{"a", ""}, "", "cannot open patched file\n", 1},
         {{"empty", "b"}, "", "", 0},
         {{"a", "empty"}, "", "", 0},
         {{"raw_a", "raw_b"}, "00000006: 63 64\n", "", 0},

@@ -18,10 +18,11 @@
 # chromium, firefox-esr, webkit2gtk-driver, libwebkit2gtk-4.1-0, xvfb, xauth; npm ci
 # --prefix tests/web); and the release files, built, installed and checked as
 # users meet them (packaging/check.sh: root or sudo, Debian: debhelper, lintian, zip, unzip,
-# file, man-db, git, checksec, groff-base, the cross compilers and qemu-user, and
-# libc6:arm64, libc6:armhf and libgcc-s1:armhf for the ARM packages' dependencies); last,
-# the README's own commands in a fresh, minimal Debian root (tools/fresh_root.sh: root,
-# Debian: debootstrap). The stages that run Node need Node 20 or later.
+# file, man-db, git, checksec, groff-base, the cross compilers and qemu-user,
+# libc6:arm64, libc6:armhf and libgcc-s1:armhf for the ARM packages' dependencies,
+# python3-venv and twine for the Python wheels, and npm for the npm packages); last, the
+# README's own commands in a fresh, minimal Debian root (tools/fresh_root.sh: root, Debian:
+# debootstrap). The stages that run Node need Node 20 or later.
 # A stage whose tools are missing is skipped with a message naming them, except in CI
 # (CI=true), where every stage must run.
 set -euo pipefail
@@ -39,6 +40,7 @@ declare -A package=(
     [llvm-install-name-tool-14]=llvm-14 [debootstrap]=debootstrap [unshare]=util-linux
     [dpkg-buildpackage]=dpkg-dev [dh]=debhelper [lintian]=lintian [zip]=zip [unzip]=unzip
     [file]=file [man]=man-db [git]=git [checksec]=checksec [groff]=groff-base
+    [python3]=python3 [twine]=twine [npm]=npm
 )
 # join SEPARATOR ITEM...: prints the items with the separator between them.
 join() {
@@ -221,16 +223,17 @@ else
     cmake --workflow --preset wasi
 fi
 # The release files: the packaging tools, the cross compilers and emulators, Wine, clang
-# and Node for bvex.wasm and the web page, the ARM C libraries, and root rights (or sudo)
-# to install the package.
+# and Node for bvex.wasm and the web page, the ARM C libraries, Python (Debian's, with venv)
+# and twine for the wheels, npm for the npm packages, and root rights (or sudo) to install
+# the package.
 release=()
 if absent=$(missing dpkg-buildpackage dh lintian zip unzip file man git checksec groff \
     x86_64-w64-mingw32-g++-posix wine wineserver aarch64-linux-gnu-g++ \
     arm-linux-gnueabihf-g++ riscv64-linux-gnu-g++ qemu-aarch64 qemu-arm qemu-riscv64 clang++ \
-    node); then
+    node python3 twine npm); then
     release+=("not found: $absent")
 fi
-if absent=$(unpackaged libc6:arm64 libc6:armhf libgcc-s1:armhf); then
+if absent=$(unpackaged libc6:arm64 libc6:armhf libgcc-s1:armhf python3-venv); then
     release+=("packages not installed: $absent")
 fi
 if command -v node >/dev/null 2>&1 && why=$(old_node); then

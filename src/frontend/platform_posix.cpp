@@ -11,7 +11,15 @@
 // build asks for with _FILE_OFFSET_BITS=64; a build without them must not compile.
 static_assert(sizeof(off_t) >= 8, "bvex needs 64-bit file offsets (_FILE_OFFSET_BITS=64)");
 
-int input_open(const char* name) { return open(name, O_RDONLY | O_NOCTTY | O_CLOEXEC); }
+// An empty name names no file. The system says so itself; wasi-libc would open the current
+// folder instead, and bvex.wasm fail later, with "cannot read".
+int input_open(const char* name) {
+    if (*name == '\0') {
+        errno = ENOENT;
+        return -1;
+    }
+    return open(name, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+}
 
 long input_read(int fd, unsigned char* buffer, std::size_t size) {
     for (;;) {
