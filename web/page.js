@@ -4,7 +4,7 @@
 // side by side. build.mjs puts BVEX_WASM (the module, base64), BVEX_WORKER (the worker's
 // source), lines.js and map.js first.
 
-/* global BVEX_WASM, BVEX_WORKER, WRAP, reportStore, storeAdd, storeBlob, storeLines, storeFind,
+/* global BVEX_WASM, BVEX_WORKER, WRAP, reportStore, storeAdd, storeBlob, storeLines, storeFind, storeNextDiffering,
    mapMake, mapUpdate, mapDraw, mapKey, mapText, mapFocus, hexOffset */
 
 'use strict';
@@ -93,16 +93,22 @@ function setRunning(running) {
 }
 
 // The command line: the width as "-" and the field's text, the files under fixed names,
-// the address as given; an empty field or a missing file is left out.
+// the address as given; an empty field is left out. Once either file is chosen both names
+// are given, so that a file not chosen is one bvex cannot open, as on the command line
+// (left out, the address would pass for the patched file's name).
 function commandLine() {
     const args = ['bvex'];
     const files = {};
     if (ui.width.value !== '') {
         args.push(`-${ui.width.value}`);
     }
-    for (const [name, input] of [['original', ui.original], ['patched', ui.patched]]) {
-        if (input.files.length > 0) {
+    const inputs = [['original', ui.original], ['patched', ui.patched]];
+    const any = inputs.some(([, input]) => input.files.length > 0);
+    for (const [name, input] of inputs) {
+        if (any) {
             args.push(`/${name}`);
+        }
+        if (input.files.length > 0) {
             files[name] = input.files[0];
         }
     }
@@ -156,7 +162,9 @@ function rowHtml(line, target) {
 // pinnedTop: the scroll position last set for view.first, or null to set it at the next
 // drawing; moving: view.first was set and not yet drawn, so scroll events, which may come late
 // from an earlier move, are not the reader's and are let pass.
-const view = {first: 0, target: -1, rowHeight: 0, widest: 0, pinnedTop: null, moving: false, drawing: false, again: false, shown: ''};
+// maxFirst: the layout's when the scroll position was last set; reveal: the line gone to, once
+// drawn, is to be brought into the window's view with what was found.
+const view = {first: 0, target: -1, rowHeight: 0, widest: 0, maxFirst: 0, pinnedTop: null, moving: false, drawing: false, again: false, shown: '', reveal: false};
 
 // The frame's measures for the report so far: lines in sight, the first line that can be at
 // the top with the frame full, and the scrolling height beyond the frame's own.
@@ -228,6 +236,12 @@ async function drawView() {
         ui.space.style.height = space;
         view.pinnedTop = null;
     }
+    // Past the scrolling height's cap the height stays while lines come: the position that
+    // stands for view.first moves up as the report grows, and is set again.
+    if (layout.maxFirst !== view.maxFirst) {
+        view.maxFirst = layout.maxFirst;
+        view.pinnedTop = null;
+    }
     if (view.pinnedTop === null && Math.abs(ui.frame.scrollTop - topOf(layout)) >= 1) {
         ui.frame.scrollTop = topOf(layout);
         view.pinnedTop = ui.frame.scrollTop;
@@ -257,6 +271,27 @@ async function drawView() {
         view.shown = '';
         view.pinnedTop = null;
         view.again = true;
+        return;
+    }
+    const target = ui.rows.querySelector('[aria-current="true"]');
+    if (view.reveal && target) {
+        view.reveal = false;
+        reveal([ui.gotoResult, target]);
+    }
+}
+
+// Scrolls the window, if need be, so that elements (one above the other, the first on top)
+// are in its view: their bottom if they do not all fit, their top when it is above.
+function reveal(elements) {
+    const rects = elements.map((element) => element.getBoundingClientRect());
+    const top = Math.min(...rects.map((r) => r.top));
+    const bottom = Math.max(...rects.map((r) => r.bottom));
+    const margin = 8;
+    const height = document.documentElement.clientHeight;
+    if (bottom > height - margin) {
+        window.scrollBy(0, Math.min(bottom - height + margin, top - margin));
+    } else if (top < margin) {
+        window.scrollBy(0, top - margin);
     }
 }
 
@@ -298,30 +333,40 @@ function viewKey(event) {
 }
 
 function resetView() {
-    Object.assign(view, {first: 0, target: -1, widest: 0, pinnedTop: null, moving: false, shown: ''});
+    Object.assign(view, {first: 0, target: -1, widest: 0, maxFirst: 0, pinnedTop: null, moving: false, shown: '', reveal: false});
     ui.rows.replaceChildren();
     ui.rows.style.setProperty('--bytes', '0');
     ui.gotoResult.textContent = '';
 }
 
-// Shows the report from its first line at or after file offset target, said as what.
-async function showOffset(target, what) {
+// Shows the report from the line find(store) gives (a number, -1 for none), said as what is
+// found: the text is brought into the window's view with the line.
+async function showFound(find, found, none) {
     const current = run;
     if (!current || current.store.lines === 0) {
         ui.gotoResult.textContent = 'No report lines yet.';
+        reveal([ui.gotoResult]);
         return;
     }
-    const line = await storeFind(current.store, target);
+    const line = await find(current.store);
     if (run !== current) {
         return;
     }
     if (line < 0) {
-        ui.gotoResult.textContent = `No report line at or after ${what}.`;
+        ui.gotoResult.textContent = none;
+        reveal([ui.gotoResult]);
         return;
     }
     view.target = line;
+    view.reveal = true;
+    view.shown = '';
     showLine(line);
-    ui.gotoResult.textContent = `Line ${numberFormat.format(line + 1)} of ${numberFormat.format(current.store.lines)}: the first at or after ${what}.`;
+    ui.gotoResult.textContent = `Line ${numberFormat.format(line + 1)} of ${numberFormat.format(current.store.lines)}: ${found}.`;
+}
+
+// Shows the report from its first line at or after file offset target, said as what.
+function showOffset(target, what) {
+    return showFound((store) => storeFind(store, target), `the first at or after ${what}`, `No report line at or after ${what}.`);
 }
 
 // "Go to address": hex, as in the report, with or without 0x. Past 4 GiB, where addresses
@@ -338,12 +383,16 @@ function goToAddress() {
     void showOffset(offset, `address ${hexOffset(address)}`);
 }
 
-// A map column chosen: the report from its first offset.
+// A map column chosen: the report from the first line that holds one of its differing bytes
+// (it may start in the column before).
 function mapChosen(i) {
     if (!run?.map) {
         return;
     }
-    void showOffset(run.map.starts[i], `offset ${hexOffset(run.map.starts[i])}`);
+    const {starts} = run.map;
+    const what = `offsets ${hexOffset(starts[i])} to ${hexOffset(starts[i + 1] - 1)}`;
+    void showFound(async (store) => (await storeNextDiffering(store, starts[i], starts[i + 1]))?.line ?? -1,
+        `the first with a differing byte at ${what}`, `No differing byte at ${what}.`);
 }
 
 // A new map for the run current, its columns starting at starts (file offsets; the last, the
@@ -483,22 +532,30 @@ function download() {
     link.remove();
 }
 
+// Copies the report; what the copy ends with is said only while the page still shows the run
+// that made the report: a run started since keeps its own status.
 async function copy() {
     if (!report) {
         return;
     }
     const copied = report;
+    const from = run;
+    const say = (text) => {
+        if (run === from && report === copied) {
+            setStatus(text, false);
+        }
+    };
     try {
         await navigator.clipboard.write([new ClipboardItem({'text/plain': copied})]);
     } catch {
         try {
             await navigator.clipboard.writeText(await copied.text());
         } catch (error) {
-            setStatus(`The report could not be copied: ${error.message}`, false);
+            say(`The report could not be copied: ${error.message}`);
             return;
         }
     }
-    setStatus(`Copied the report (${size(copied.size)}) to the clipboard.`, false);
+    say(`Copied the report (${size(copied.size)}) to the clipboard.`);
 }
 
 // A file dropped on a box goes to that box's input, as if chosen there.

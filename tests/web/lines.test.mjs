@@ -24,7 +24,9 @@ function load(file, names) {
     return vm.runInContext(`${readFileSync(new URL(file, web), 'utf8')}\n;({${names.join(', ')}})`, context);
 }
 const {reportCounter, mapStarts} = load('worker.js', ['reportCounter', 'mapStarts']);
-const {reportStore, storeAdd, storeLines, storeFind} = load('lines.js', ['reportStore', 'storeAdd', 'storeLines', 'storeFind']);
+const {reportStore, storeAdd, storeLines, storeFind, storeNextDiffering, storePreviousDiffering} = load('lines.js',
+    ['reportStore', 'storeAdd', 'storeLines', 'storeFind', 'storeNextDiffering', 'storePreviousDiffering']);
+const {mapLevel, mapNext} = load('map.js', ['mapLevel', 'mapNext']);
 
 const hex = (n, digits) => n.toString(16).toUpperCase().padStart(digits, '0');
 
@@ -160,5 +162,66 @@ for (const row of ROWS) {
             const expected = report.lines.findIndex((l) => l.offset >= target);
             assert.equal(await storeFind(store, target), expected, `first line at or after ${target}`);
         }
+
+        // Each map column's first line holding one of its differing bytes (it may start in the
+        // column before), and none for a column without differences.
+        const lineOf = (offset) => report.lines.findIndex((l) => l.differing.includes(offset));
+        for (let i = 0; i < columns; i++) {
+            const first = differing.find((offset) => offset >= starts[i] && offset < starts[i + 1]);
+            const found = await storeNextDiffering(store, starts[i], starts[i + 1]);
+            assert.deepEqual(found && {...found}, first === undefined ? null : {line: lineOf(first), offset: first}, `map column ${i}`);
+        }
+
+        // The next differing byte at or after an offset and the last one before it, from
+        // anywhere; and a walk from each end over 40 of them, one at a time.
+        const wanted = (offset) => (offset === undefined ? null : {line: lineOf(offset), offset});
+        for (const target of targets.concat(differing.slice(0, 5), differing.slice(-5))) {
+            const next = await storeNextDiffering(store, target, Infinity);
+            assert.deepEqual(next && {...next}, wanted(differing.find((o) => o >= target)), `next differing byte from ${target}`);
+            const previous = await storePreviousDiffering(store, target);
+            assert.deepEqual(previous && {...previous}, wanted(differing.findLast((o) => o < target)), `previous differing byte before ${target}`);
+        }
+        let at = -1;
+        for (const offset of differing.slice(0, 40)) {
+            at = (await storeNextDiffering(store, at + 1, Infinity)).offset;
+            assert.equal(at, offset, 'walking forward');
+        }
+        at = report.total;
+        for (const offset of differing.slice(-40).reverse()) {
+            at = (await storePreviousDiffering(store, at)).offset;
+            assert.equal(at, offset, 'walking back');
+        }
+        assert.equal(await storePreviousDiffering(store, differing[0]), null, 'nothing before the first');
+        assert.equal(await storeNextDiffering(store, differing.at(-1) + 1, Infinity), null, 'nothing after the last');
+    });
+}
+
+// The map's columns: a column's height, and where Page Up and Page Down move the strip's focus.
+const LEVELS = [
+    {name: 'columns of one byte', starts: [0, 1, 2, 3], counts: [1, 0, 1], levels: [1, 0, 1]},
+    {name: 'columns of two and three bytes', starts: [0, 2, 5, 7], counts: [2, 3, 1], levels: [1, 1, 0.2]},
+    {name: 'columns of 4,096 bytes', starts: [0, 4096, 8192, 12288], counts: [1, 64, 4096], levels: [0.2, 0.6, 1]},
+];
+for (const row of LEVELS) {
+    test(`map levels: ${row.name}`, () => {
+        const map = {starts: row.starts, counts: row.counts};
+        assert.deepEqual(row.levels.map((_, i) => Math.round(100 * mapLevel(map, i)) / 100), row.levels);
+    });
+}
+
+const KEYS = [
+    {name: 'Page Down to the next column with differences', counts: [1, 0, 0, 3, 0], focus: 0, key: 'PageDown', next: 3},
+    {name: 'Page Down with none further stays', counts: [1, 0, 0, 3, 0], focus: 3, key: 'PageDown', next: 3},
+    {name: 'Page Down from a column without differences, none further', counts: [1, 0, 0, 0, 0], focus: 1, key: 'PageDown', next: 1},
+    {name: 'Page Up to the column before with differences', counts: [0, 2, 0, 3, 0], focus: 4, key: 'PageUp', next: 3},
+    {name: 'Page Up with none before stays', counts: [0, 2, 0, 3, 0], focus: 1, key: 'PageUp', next: 1},
+    {name: 'Page Up from the first column', counts: [0, 2], focus: 0, key: 'PageUp', next: 0},
+    {name: 'the arrows stop at the ends', counts: [0, 2], focus: 1, key: 'ArrowRight', next: 1},
+    {name: 'End', counts: [0, 2, 0], focus: 0, key: 'End', next: 2},
+    {name: 'a key not the strip\'s', counts: [0, 2, 0], focus: 0, key: 'a', next: null},
+];
+for (const row of KEYS) {
+    test(`map keys: ${row.name}`, () => {
+        assert.equal(mapNext({counts: row.counts, focus: row.focus}, row.key), row.next);
     });
 }
