@@ -222,3 +222,17 @@ async function storePreviousDiffering(store, end) {
     }
     return null;
 }
+
+// The number of the report line whose bytes span file offset target, or -1 when none does.
+async function storeLineHolding(store, target) {
+    if (store.lines === 0) {
+        return -1;
+    }
+    const chunk = await readChunk(store, lastAtOrBefore(store.index.offsets, target));
+    for (let i = chunk.texts.length - 1; i >= 0; i--) {
+        if (chunk.offsets[i] <= target) {
+            return target < chunk.offsets[i] + (chunk.texts[i].length - 11) / 4 ? chunk.first + i : -1;
+        }
+    }
+    return -1;
+}

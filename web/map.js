@@ -93,6 +93,9 @@ function mapUpdate(map, counts) {
         let row = map.rows[i];
         if (!row) {
             row = document.createElement('tr');
+            // A row can be chosen as its column can: by a click, or Enter once focused.
+            row.dataset.column = String(i);
+            row.tabIndex = 0;
             for (const text of [hexOffset(map.starts[i]), hexOffset(map.starts[i + 1] - 1), '']) {
                 row.insertCell().textContent = text;
             }
