@@ -46,7 +46,7 @@ function build({wasm, version}) {
         throw new Error(`${wasm} is not a WebAssembly module`);
     }
     const worker = `'use strict';\n${source('wasi.js')}\n${source('worker.js')}`;
-    const script = `\nconst BVEX_WASM = "${bytes.toString('base64')}";\nconst BVEX_WORKER = ${literal(worker)};\n${source('lines.js')}\n${source('map.js')}\n${source('page.js')}`;
+    const script = `\nconst BVEX_WASM = "${bytes.toString('base64')}";\nconst BVEX_WORKER = ${literal(worker)};\n${source('lines.js')}\n${source('map.js')}\n${source('bytes.js')}\n${source('page.js')}`;
     const style = `\n${source('style.css')}`;
     if (/<\/script/i.test(script) || /<!--/.test(script) || /<\/style/i.test(style)) {
         throw new Error('the script or the style would end its element early');

@@ -154,3 +154,85 @@ async function storeFind(store, target) {
     }
     return k + 1 < lines.length ? lines[k + 1] : -1;
 }
+
+// The byte numbers, within a report line "AAAAAAAA: OOOO PPPP", of the bytes that differ.
+function lineDiffering(text) {
+    const n = (text.length - 11) / 4;
+    const differing = [];
+    for (let i = 0; i < n; i++) {
+        const o = 10 + 2 * i;
+        const p = 11 + 2 * n + 2 * i;
+        if (text[o] !== text[p] || text[o + 1] !== text[p + 1]) {
+            differing.push(i);
+        }
+    }
+    return differing;
+}
+
+// The first differing byte at a file offset from first up to end (not included): {line,
+// offset}, line its report line's number, or null when there is none. Lines do not overlap,
+// so only the last line starting at or before first can hold first; the search goes on
+// from there, a stretch of lines at a time, until a line starts at or past end.
+async function storeNextDiffering(store, first, end) {
+    if (store.lines === 0) {
+        return null;
+    }
+    const {lines} = store.index;
+    for (let k = lastAtOrBefore(store.index.offsets, first); k < lines.length; k++) {
+        const chunk = await readChunk(store, k);
+        for (let i = 0; i < chunk.texts.length; i++) {
+            const offset = chunk.offsets[i];
+            if (offset >= end) {
+                return null;
+            }
+            const next = i + 1 < chunk.texts.length ? chunk.offsets[i + 1] : Infinity;
+            if (next <= first) {
+                continue;
+            }
+            for (const byte of lineDiffering(chunk.texts[i])) {
+                if (offset + byte >= first && offset + byte < end) {
+                    return {line: chunk.first + i, offset: offset + byte};
+                }
+            }
+        }
+    }
+    return null;
+}
+
+// The last differing byte at a file offset before end: {line, offset}, or null when there
+// is none.
+async function storePreviousDiffering(store, end) {
+    if (store.lines === 0) {
+        return null;
+    }
+    for (let k = lastAtOrBefore(store.index.offsets, end - 1); k >= 0; k--) {
+        const chunk = await readChunk(store, k);
+        for (let i = chunk.texts.length - 1; i >= 0; i--) {
+            const offset = chunk.offsets[i];
+            if (offset >= end) {
+                continue;
+            }
+            const differing = lineDiffering(chunk.texts[i]);
+            for (let j = differing.length - 1; j >= 0; j--) {
+                if (offset + differing[j] < end) {
+                    return {line: chunk.first + i, offset: offset + differing[j]};
+                }
+            }
+        }
+    }
+    return null;
+}
+
+// The number of the report line whose bytes span file offset target, or -1 when none does.
+async function storeLineHolding(store, target) {
+    if (store.lines === 0) {
+        return -1;
+    }
+    const chunk = await readChunk(store, lastAtOrBefore(store.index.offsets, target));
+    for (let i = chunk.texts.length - 1; i >= 0; i--) {
+        if (chunk.offsets[i] <= target) {
+            return target < chunk.offsets[i] + (chunk.texts[i].length - 11) / 4 ? chunk.first + i : -1;
+        }
+    }
+    return -1;
+}

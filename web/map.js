@@ -44,12 +44,16 @@ function mapLabel(map, i) {
     button.title = mapText(map, i);
 }
 
-// Column i's height, from 0 to 1: none for no difference, then growing with the logarithm of
-// its count up to every byte of its share, a single differing byte a fifth of the way.
+// Column i's height, from 0 to 1: none for no difference, all of it when every byte of its
+// share differs (a share may be a single byte), and in between growing with the logarithm of
+// its count, a single differing byte a fifth of the way.
 function mapLevel(map, i) {
     const n = map.counts[i];
     const share = map.starts[i + 1] - map.starts[i];
-    return n === 0 ? 0 : Math.min(1, 0.2 + (0.8 * Math.log2(n)) / Math.log2(Math.max(share, 2)));
+    if (n === 0 || n >= share) {
+        return n === 0 ? 0 : 1;
+    }
+    return Math.min(1, 0.2 + (0.8 * Math.log2(n)) / Math.log2(Math.max(share, 2)));
 }
 
 // Draws every column's bar, at the strip's size in device pixels.
@@ -89,6 +93,9 @@ function mapUpdate(map, counts) {
         let row = map.rows[i];
         if (!row) {
             row = document.createElement('tr');
+            // A row can be chosen as its column can: by a click, or Enter once focused.
+            row.dataset.column = String(i);
+            row.tabIndex = 0;
             for (const text of [hexOffset(map.starts[i]), hexOffset(map.starts[i + 1] - 1), '']) {
                 row.insertCell().textContent = text;
             }
@@ -116,32 +123,43 @@ function mapFocus(map, i) {
     map.buttons[next].focus();
 }
 
-// The arrow keys, Home and End move along the strip; the next column with differences with
-// Page Down, the one before with Page Up. Answers whether the key was the strip's.
-function mapKey(map, key) {
-    const last = map.buttons.length - 1;
+// The column a key moves the strip's focus to, or null when the key is not the strip's: the
+// arrow keys, Home and End move along it; Page Down to the next column with differences,
+// Page Up to the one before, and either stays where it is when there is none that way.
+function mapNext(map, key) {
+    const last = map.counts.length - 1;
     const differs = (i) => map.counts[i] > 0;
-    let next = null;
+    if (last < 0) {
+        return null;
+    }
     if (key === 'ArrowRight' || key === 'ArrowDown') {
-        next = map.focus + 1;
-    } else if (key === 'ArrowLeft' || key === 'ArrowUp') {
-        next = map.focus - 1;
-    } else if (key === 'Home') {
-        next = 0;
-    } else if (key === 'End') {
-        next = last;
-    } else if (key === 'PageDown') {
-        next = map.focus + 1;
-        while (next < last && !differs(next)) {
-            next += 1;
-        }
-    } else if (key === 'PageUp') {
-        next = map.focus - 1;
-        while (next > 0 && !differs(next)) {
-            next -= 1;
+        return Math.min(last, map.focus + 1);
+    }
+    if (key === 'ArrowLeft' || key === 'ArrowUp') {
+        return Math.max(0, map.focus - 1);
+    }
+    if (key === 'Home') {
+        return 0;
+    }
+    if (key === 'End') {
+        return last;
+    }
+    const step = {PageDown: 1, PageUp: -1}[key];
+    if (step === undefined) {
+        return null;
+    }
+    for (let i = map.focus + step; i >= 0 && i <= last; i += step) {
+        if (differs(i)) {
+            return i;
         }
     }
-    if (next === null || map.buttons.length === 0) {
+    return map.focus;
+}
+
+// Moves the strip's focus as mapNext says; answers whether the key was the strip's.
+function mapKey(map, key) {
+    const next = mapNext(map, key);
+    if (next === null) {
         return false;
     }
     mapFocus(map, next);

@@ -1,11 +1,13 @@
 // The page: runs bvex's module in a worker with the command line the fields make, reads the
 // files for it where the worker cannot, shows its progress and the map of where the files
 // differ, keeps the report as a Blob of parts (lines.js) and shows any stretch of its lines
-// side by side. build.mjs puts BVEX_WASM (the module, base64), BVEX_WORKER (the worker's
-// source), lines.js and map.js first.
+// side by side, and both files' bytes at any offset (bytes.js). build.mjs puts BVEX_WASM (the
+// module, base64), BVEX_WORKER (the worker's source), lines.js, map.js and bytes.js first.
 
-/* global BVEX_WASM, BVEX_WORKER, WRAP, reportStore, storeAdd, storeBlob, storeLines, storeFind,
-   mapMake, mapUpdate, mapDraw, mapKey, mapText, mapFocus, hexOffset */
+/* global BVEX_WASM, BVEX_WORKER, WRAP, reportStore, storeAdd, storeBlob, storeLines, storeFind, storeNextDiffering,
+   storePreviousDiffering, storeLineHolding, lineDiffering, mapMake, mapUpdate, mapDraw, mapKey, mapText, mapFocus,
+   hexOffset, BYTES_PER_ROW, bytesReader, bytesRowsHtml, bytesValues, bytesValuesHtml, bytesMove, bytesTop,
+   hexFileOffset, byteAddress, hex2 */
 
 'use strict';
 
@@ -42,6 +44,14 @@ const ui = {
     goto: $('goto'),
     gotoAddress: $('goto-address'),
     gotoResult: $('goto-result'),
+    bytesFrame: $('bytes-frame'),
+    bytesRows: $('bytes-rows'),
+    bytesFound: $('bytes-found'),
+    bytesNote: $('bytes-note'),
+    bytesCursor: $('bytes-cursor'),
+    values: $('values-rows'),
+    next: $('next-difference'),
+    previous: $('previous-difference'),
 };
 
 const modulePromise = WebAssembly.compile(Uint8Array.from(atob(BVEX_WASM), (c) => c.charCodeAt(0)));
@@ -93,16 +103,22 @@ function setRunning(running) {
 }
 
 // The command line: the width as "-" and the field's text, the files under fixed names,
-// the address as given; an empty field or a missing file is left out.
+// the address as given; an empty field is left out. Once either file is chosen both names
+// are given, so that a file not chosen is one bvex cannot open, as on the command line
+// (left out, the address would pass for the patched file's name).
 function commandLine() {
     const args = ['bvex'];
     const files = {};
     if (ui.width.value !== '') {
         args.push(`-${ui.width.value}`);
     }
-    for (const [name, input] of [['original', ui.original], ['patched', ui.patched]]) {
-        if (input.files.length > 0) {
+    const inputs = [['original', ui.original], ['patched', ui.patched]];
+    const any = inputs.some(([, input]) => input.files.length > 0);
+    for (const [name, input] of inputs) {
+        if (any) {
             args.push(`/${name}`);
+        }
+        if (input.files.length > 0) {
             files[name] = input.files[0];
         }
     }
@@ -140,12 +156,15 @@ function sideHtml(hex, other, who) {
     return `<span class="who">${who}</span><code class="hex">${bytes}</code><code class="chr">${chars}</code>`;
 }
 
-// A report line "AAAAAAAA: OOOO PPPP" as an item of the view; the line gone to is marked.
-function rowHtml(line, target) {
+// A report line "AAAAAAAA: OOOO PPPP" as item number of the view; the line gone to is
+// marked, and the one that holds the cursor of the view "Bytes".
+function rowHtml(line, number, target, cursor) {
     const n = (line.length - 11) / 4;
     const original = line.slice(10, 10 + 2 * n);
     const patched = line.slice(11 + 2 * n);
-    return `<li${target ? ' class="target" aria-current="true"' : ''}><code class="addr">${line.slice(0, 8)}</code>`
+    const classes = [target ? 'target' : '', cursor ? 'cursor-line' : ''].join(' ').trim();
+    return `<li data-line="${number}"${classes ? ` class="${classes}"` : ''}${target ? ' aria-current="true"' : ''}`
+        + `${cursor ? ' title="Holds the cursor of the bytes"' : ''}><code class="addr">${line.slice(0, 8)}</code>`
         + `${sideHtml(original, patched, 'original')}${sideHtml(patched, original, 'patched')}</li>`;
 }
 
@@ -156,7 +175,9 @@ function rowHtml(line, target) {
 // pinnedTop: the scroll position last set for view.first, or null to set it at the next
 // drawing; moving: view.first was set and not yet drawn, so scroll events, which may come late
 // from an earlier move, are not the reader's and are let pass.
-const view = {first: 0, target: -1, rowHeight: 0, widest: 0, pinnedTop: null, moving: false, drawing: false, again: false, shown: ''};
+// maxFirst: the layout's when the scroll position was last set; reveal: the line gone to, once
+// drawn, is to be brought into the window's view with what was found.
+const view = {first: 0, target: -1, rowHeight: 0, widest: 0, maxFirst: 0, pinnedTop: null, moving: false, drawing: false, again: false, shown: '', reveal: false};
 
 // The frame's measures for the report so far: lines in sight, the first line that can be at
 // the top with the frame full, and the scrolling height beyond the frame's own.
@@ -228,6 +249,12 @@ async function drawView() {
         ui.space.style.height = space;
         view.pinnedTop = null;
     }
+    // Past the scrolling height's cap the height stays while lines come: the position that
+    // stands for view.first moves up as the report grows, and is set again.
+    if (layout.maxFirst !== view.maxFirst) {
+        view.maxFirst = layout.maxFirst;
+        view.pinnedTop = null;
+    }
     if (view.pinnedTop === null && Math.abs(ui.frame.scrollTop - topOf(layout)) >= 1) {
         ui.frame.scrollTop = topOf(layout);
         view.pinnedTop = ui.frame.scrollTop;
@@ -237,7 +264,7 @@ async function drawView() {
         return;
     }
     const inSight = Math.min(current.store.lines, view.first + layout.visible + 1);
-    const want = `${inSight} ${view.first} ${view.target}`;
+    const want = `${inSight} ${view.first} ${view.target} ${bytesView.line}`;
     if (want === view.shown) {
         return;
     }
@@ -251,12 +278,33 @@ async function drawView() {
         view.widest = widest;
         ui.rows.style.setProperty('--bytes', String(widest));
     }
-    ui.rows.innerHTML = lines.map(({text}, i) => rowHtml(text, view.first + i === view.target)).join('');
+    ui.rows.innerHTML = lines.map(({text}, i) => rowHtml(text, view.first + i, view.first + i === view.target, view.first + i === bytesView.line)).join('');
     if (view.rowHeight === 0 && ui.rows.firstElementChild) {
         view.rowHeight = ui.rows.firstElementChild.getBoundingClientRect().height;
         view.shown = '';
         view.pinnedTop = null;
         view.again = true;
+        return;
+    }
+    const target = ui.rows.querySelector('[aria-current="true"]');
+    if (view.reveal && target) {
+        view.reveal = false;
+        reveal([ui.gotoResult, target]);
+    }
+}
+
+// Scrolls the window, if need be, so that elements (one above the other, the first on top)
+// are in its view: their bottom if they do not all fit, their top when it is above.
+function reveal(elements) {
+    const rects = elements.map((element) => element.getBoundingClientRect());
+    const top = Math.min(...rects.map((r) => r.top));
+    const bottom = Math.max(...rects.map((r) => r.bottom));
+    const margin = 8;
+    const height = document.documentElement.clientHeight;
+    if (bottom > height - margin) {
+        window.scrollBy(0, Math.min(bottom - height + margin, top - margin));
+    } else if (top < margin) {
+        window.scrollBy(0, top - margin);
     }
 }
 
@@ -298,30 +346,42 @@ function viewKey(event) {
 }
 
 function resetView() {
-    Object.assign(view, {first: 0, target: -1, widest: 0, pinnedTop: null, moving: false, shown: ''});
+    Object.assign(view, {first: 0, target: -1, widest: 0, maxFirst: 0, pinnedTop: null, moving: false, shown: '', reveal: false});
     ui.rows.replaceChildren();
     ui.rows.style.setProperty('--bytes', '0');
     ui.gotoResult.textContent = '';
 }
 
-// Shows the report from its first line at or after file offset target, said as what.
-async function showOffset(target, what) {
+// Shows the report from the line find(store) gives (a number, -1 for none), said as what is
+// found: the text is brought into the window's view with the line. Answers whether a line
+// was found.
+async function showFound(find, found, none) {
     const current = run;
     if (!current || current.store.lines === 0) {
         ui.gotoResult.textContent = 'No report lines yet.';
+        reveal([ui.gotoResult]);
         return;
     }
-    const line = await storeFind(current.store, target);
+    const line = await find(current.store);
     if (run !== current) {
         return;
     }
     if (line < 0) {
-        ui.gotoResult.textContent = `No report line at or after ${what}.`;
-        return;
+        ui.gotoResult.textContent = none;
+        reveal([ui.gotoResult]);
+        return false;
     }
     view.target = line;
+    view.reveal = true;
+    view.shown = '';
     showLine(line);
-    ui.gotoResult.textContent = `Line ${numberFormat.format(line + 1)} of ${numberFormat.format(current.store.lines)}: the first at or after ${what}.`;
+    ui.gotoResult.textContent = `Line ${numberFormat.format(line + 1)} of ${numberFormat.format(current.store.lines)}: ${found}.`;
+    return true;
+}
+
+// Shows the report from its first line at or after file offset target, said as what.
+function showOffset(target, what) {
+    return showFound((store) => storeFind(store, target), `the first at or after ${what}`, `No report line at or after ${what}.`);
 }
 
 // "Go to address": hex, as in the report, with or without 0x. Past 4 GiB, where addresses
@@ -335,15 +395,174 @@ function goToAddress() {
     const address = parseInt(match[1], 16);
     const blockAddress = run ? run.store.blockAddress : 0;
     const offset = address >= blockAddress ? address - blockAddress : address - blockAddress + WRAP;
+    bytesOpen(offset, false);
     void showOffset(offset, `address ${hexOffset(address)}`);
 }
 
-// A map column chosen: the report from its first offset.
+// A map column chosen: the report from the first line that holds one of its differing bytes
+// (it may start in the column before).
 function mapChosen(i) {
     if (!run?.map) {
         return;
     }
-    void showOffset(run.map.starts[i], `offset ${hexOffset(run.map.starts[i])}`);
+    const {starts} = run.map;
+    const what = `offsets ${hexOffset(starts[i])} to ${hexOffset(starts[i + 1] - 1)}`;
+    void showFound(async (store) => {
+        const found = await storeNextDiffering(store, starts[i], starts[i + 1]);
+        bytesOpen(found ? found.offset : starts[i], false);
+        return found?.line ?? -1;
+    }, `the first with a differing byte at ${what}`, `No differing byte at ${what}.`);
+}
+
+// The view "Bytes": rows of both files from top on, the cursor's byte in both, its values,
+// and the report line that holds it (line, -1 for none). Drawn by bytesDraw, the last call
+// winning (drawn counts calls).
+const bytesView = {readers: null, sizes: null, top: 0, cursor: 0, rows: 8, line: -1, drawn: 0, open: false};
+
+function bytesReset(files) {
+    const both = files.original && files.patched;
+    Object.assign(bytesView, {
+        readers: both ? {original: bytesReader(files.original), patched: bytesReader(files.patched)} : null,
+        sizes: both ? {original: files.original.size, patched: files.patched.size} : null,
+        top: 0, cursor: 0, line: -1, open: false,
+    });
+    ui.bytesRows.replaceChildren();
+    ui.values.replaceChildren();
+    ui.bytesFound.textContent = '';
+    ui.bytesCursor.textContent = '';
+    ui.bytesNote.textContent = both ? '' : 'Choose both files and compare them to see their bytes.';
+}
+
+// The longer file's length: the view goes through all of it.
+const bytesLength = () => Math.max(bytesView.sizes.original, bytesView.sizes.patched);
+
+// Opens the view with the cursor at offset, its row a little below the top; revealing it
+// brings it into the window's view.
+function bytesOpen(offset, revealing) {
+    if (!bytesView.readers) {
+        return;
+    }
+    const cursor = Math.max(0, Math.min(bytesLength() - 1, offset));
+    bytesView.cursor = cursor;
+    const row = cursor - (cursor % BYTES_PER_ROW);
+    bytesView.top = Math.max(0, row - 2 * BYTES_PER_ROW);
+    bytesView.open = true;
+    void bytesDraw(revealing);
+}
+
+// Moves the cursor to offset, the rows in sight following it.
+function bytesGo(offset, revealing) {
+    if (!bytesView.readers) {
+        return;
+    }
+    bytesView.cursor = Math.max(0, Math.min(bytesLength() - 1, offset));
+    bytesView.top = bytesTop(bytesView.top, bytesView.cursor, bytesView.rows);
+    bytesView.open = true;
+    void bytesDraw(revealing);
+}
+
+// Reads what is in sight from both files (bvex's own message in place of a file that cannot
+// be read) and draws it: the rows, the cursor's bytes and values, and the report line that
+// holds the cursor's byte, marked in the lines.
+async function bytesDraw(revealing) {
+    const current = run;
+    const number = ++bytesView.drawn;
+    const {readers, sizes, top, rows, cursor} = bytesView;
+    const end = top + rows * BYTES_PER_ROW;
+    const read = (name, from, to) => Promise.all([readers[name].check(top), readers[name].read(from, to)])
+        .then(([, bytes]) => bytes, () => `cannot read ${name} file`);
+    const [original, patched, atOriginal, atPatched, line] = await Promise.all([
+        read('original', top, end), read('patched', top, end),
+        read('original', cursor, cursor + 8), read('patched', cursor, cursor + 8),
+        current ? storeLineHolding(current.store, cursor) : -1,
+    ]);
+    if (number !== bytesView.drawn || run !== current) {
+        return;
+    }
+    const blockAddress = current ? current.store.blockAddress : 0;
+    ui.bytesRows.innerHTML = bytesRowsHtml({start: top, rows, sides: {original, patched}, sizes, blockAddress, cursor});
+    const compared = Math.min(sizes.original, sizes.patched);
+    ui.bytesNote.textContent = end > compared && sizes.original !== sizes.patched
+        ? `The ${sizes.original < sizes.patched ? 'original' : 'patched'} file ends at offset ${hexFileOffset(compared)}: `
+            + `the ${sizes.original < sizes.patched ? 'patched' : 'original'} file's bytes from there on are not compared.`
+        : '';
+    const byte = (side) => (typeof side === 'string' ? side : side.length > 0 ? hex2(side[0]) : 'none, past its end');
+    ui.bytesCursor.textContent = `Cursor at offset ${hexFileOffset(cursor)}, address ${byteAddress(blockAddress, cursor)}: `
+        + `original ${byte(atOriginal)}, patched ${byte(atPatched)}.`;
+    const bytes = (side) => (typeof side === 'string' ? null : side);
+    ui.values.innerHTML = bytesValuesHtml(bytesValues({original: bytes(atOriginal), patched: bytes(atPatched)}));
+    if (line !== bytesView.line) {
+        bytesView.line = line;
+        scheduleDraw();
+    }
+    if (revealing) {
+        reveal([ui.bytesFound, ui.bytesFrame]);
+    }
+}
+
+// Next or Previous difference: the next differing byte after the cursor, or the last one
+// before it, from the report's lines.
+async function bytesStep(forward) {
+    const current = run;
+    if (!current || !bytesView.readers) {
+        ui.bytesFound.textContent = 'No report yet.';
+        return;
+    }
+    const from = bytesView.open ? bytesView.cursor : -1;
+    const found = forward
+        ? await storeNextDiffering(current.store, from + 1, Infinity)
+        : await storePreviousDiffering(current.store, Math.max(0, from));
+    if (run !== current) {
+        return;
+    }
+    if (!found) {
+        ui.bytesFound.textContent = `No further difference ${forward ? 'after' : 'before'} offset ${hexFileOffset(Math.max(0, from))}`
+            + `${current.done ? '' : ' in the report so far'}.`;
+        reveal([ui.bytesFound]);
+        return;
+    }
+    ui.bytesFound.textContent = `${forward ? 'Next' : 'Previous'} difference: offset ${hexFileOffset(found.offset)}, `
+        + `in report line ${numberFormat.format(found.line + 1)}.`;
+    bytesGo(found.offset, true);
+}
+
+// A report line chosen: the view "Bytes" at its first differing byte.
+async function lineChosen(n) {
+    const current = run;
+    if (!current || n < 0 || n >= current.store.lines) {
+        return;
+    }
+    const [line] = await storeLines(current.store, n, 1);
+    if (run !== current || !line) {
+        return;
+    }
+    view.target = n;
+    view.shown = '';
+    scheduleDraw();
+    ui.bytesFound.textContent = `Report line ${numberFormat.format(n + 1)}, from offset ${hexFileOffset(line.offset)}.`;
+    bytesOpen(line.offset + (lineDiffering(line.text)[0] ?? 0), true);
+}
+
+// The keys of the view "Bytes".
+function bytesKey(event) {
+    if (!bytesView.readers) {
+        return;
+    }
+    const key = event.key;
+    if (key === 'n' || key === 'N' || key === 'p' || key === 'P') {
+        void bytesStep(key === 'n' || key === 'N');
+    } else {
+        const next = bytesMove(bytesView.open ? bytesView.cursor : 0, key, bytesLength(), bytesView.rows);
+        if (next === null) {
+            return;
+        }
+        if (key === 'PageUp' || key === 'PageDown') {
+            bytesView.top = Math.max(0, bytesView.top + (next - bytesView.cursor));
+            bytesView.top -= bytesView.top % BYTES_PER_ROW;
+        }
+        bytesGo(next, false);
+    }
+    event.preventDefault();
 }
 
 // A new map for the run current, its columns starting at starts (file offsets; the last, the
@@ -421,6 +640,7 @@ function start() {
     const current = {worker: new Worker(workerUrl), files, store: reportStore(), map: null, mapCounts: null, drawn: 0, drawTimer: null, done: false};
     run = current;
     resetView();
+    bytesReset(files);
     showMap(current, new Float64Array(1));
     ui.summary.textContent = 'No report yet.';
     ui.progress.value = 0;
@@ -433,6 +653,8 @@ function start() {
         if (data.type === 'start') {
             showPath(data.reads);
             showMap(current, data.starts);
+        } else if (data.type === 'address') {
+            current.store.blockAddress = data.blockAddress;
         } else if (data.type === 'read') {
             readPiece(current, data);
         } else if (data.type === 'progress') {
@@ -483,22 +705,30 @@ function download() {
     link.remove();
 }
 
+// Copies the report; what the copy ends with is said only while the page still shows the run
+// that made the report: a run started since keeps its own status.
 async function copy() {
     if (!report) {
         return;
     }
     const copied = report;
+    const from = run;
+    const say = (text) => {
+        if (run === from && report === copied) {
+            setStatus(text, false);
+        }
+    };
     try {
         await navigator.clipboard.write([new ClipboardItem({'text/plain': copied})]);
     } catch {
         try {
             await navigator.clipboard.writeText(await copied.text());
         } catch (error) {
-            setStatus(`The report could not be copied: ${error.message}`, false);
+            say(`The report could not be copied: ${error.message}`);
             return;
         }
     }
-    setStatus(`Copied the report (${size(copied.size)}) to the clipboard.`, false);
+    say(`Copied the report (${size(copied.size)}) to the clipboard.`);
 }
 
 // A file dropped on a box goes to that box's input, as if chosen there.
@@ -547,7 +777,55 @@ ui.goto.addEventListener('submit', (event) => {
     goToAddress();
 });
 ui.frame.addEventListener('scroll', viewScrolled);
-ui.frame.addEventListener('keydown', viewKey);
+ui.frame.addEventListener('keydown', (event) => {
+    if (event.key === 'Enter') {
+        event.preventDefault();
+        void lineChosen(view.target >= 0 ? view.target : view.first);
+    } else {
+        viewKey(event);
+    }
+});
+ui.rows.addEventListener('click', (event) => {
+    const line = event.target.closest('li')?.dataset.line;
+    if (line !== undefined) {
+        void lineChosen(Number(line));
+    }
+});
+// A row of "Differences by offset" chosen (a click, or Enter on it) as its map column is.
+const tableRowChosen = (event) => {
+    const column = event.target.closest('tr')?.dataset.column;
+    if (column !== undefined && run?.map) {
+        mapChosen(Number(column));
+    }
+};
+ui.mapRows.addEventListener('click', tableRowChosen);
+ui.mapRows.addEventListener('keydown', (event) => {
+    if (event.key === 'Enter') {
+        event.preventDefault();
+        tableRowChosen(event);
+    }
+});
+ui.bytesFrame.addEventListener('keydown', bytesKey);
+ui.bytesFrame.addEventListener('wheel', (event) => {
+    if (!bytesView.readers || event.deltaY === 0) {
+        return;
+    }
+    event.preventDefault();
+    const rows = Math.sign(event.deltaY) * 3 * BYTES_PER_ROW;
+    const last = bytesLength() - 1;
+    bytesView.top = Math.max(0, Math.min(last - (last % BYTES_PER_ROW), bytesView.top + rows));
+    bytesView.open = true;
+    void bytesDraw(false);
+}, {passive: false});
+ui.bytesRows.addEventListener('click', (event) => {
+    const item = event.target.closest('li');
+    const place = event.target.closest('.hex > *, .chr > *');
+    if (item && place) {
+        bytesGo(Number(item.dataset.offset) + [...place.parentElement.children].indexOf(place), false);
+    }
+});
+ui.next.addEventListener('click', () => void bytesStep(true));
+ui.previous.addEventListener('click', () => void bytesStep(false));
 ui.map.addEventListener('click', (event) => {
     const column = event.target.closest('button')?.dataset.column;
     if (column !== undefined && run?.map) {

@@ -8,6 +8,7 @@
 //   read      {name, position, length}: a piece of a file for the page to read (reads 'page');
 //             the page answers {type: 'piece', name, position, buffer} (transferred) or
 //             {type: 'piece', name, position, error}
+//   address   {blockAddress}: the block address, once the command line is read
 //   progress  {compared, total, seconds}: several times a second
 //   report    {blob, lines, differing, bytes, blockAddress, index, map}: the next part of
 //             the report; the counts so far; the report's length up to its last whole line;
@@ -354,6 +355,7 @@ async function run({module, args, files}) {
     try {
         let need = bvex.bvex_page_start();
         counter.blockAddress = bvex.bvex_page_block_address() >>> 0;
+        postMessage({type: 'address', blockAddress: counter.blockAddress});
         while (need === GIVE_ORIGINAL || need === GIVE_PATCHED) {
             let piece;
             try {

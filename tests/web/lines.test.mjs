@@ -24,7 +24,9 @@ function load(file, names) {
     return vm.runInContext(`${readFileSync(new URL(file, web), 'utf8')}\n;({${names.join(', ')}})`, context);
 }
 const {reportCounter, mapStarts} = load('worker.js', ['reportCounter', 'mapStarts']);
-const {reportStore, storeAdd, storeLines, storeFind} = load('lines.js', ['reportStore', 'storeAdd', 'storeLines', 'storeFind']);
+const {reportStore, storeAdd, storeLines, storeFind, storeNextDiffering, storePreviousDiffering} = load('lines.js',
+    ['reportStore', 'storeAdd', 'storeLines', 'storeFind', 'storeNextDiffering', 'storePreviousDiffering']);
+const {mapLevel, mapNext} = load('map.js', ['mapLevel', 'mapNext']);
 
 const hex = (n, digits) => n.toString(16).toUpperCase().padStart(digits, '0');
 
@@ -160,5 +162,231 @@ for (const row of ROWS) {
             const expected = report.lines.findIndex((l) => l.offset >= target);
             assert.equal(await storeFind(store, target), expected, `first line at or after ${target}`);
         }
+
+        // Each map column's first line holding one of its differing bytes (it may start in the
+        // column before), and none for a column without differences.
+        const lineOf = (offset) => report.lines.findIndex((l) => l.differing.includes(offset));
+        for (let i = 0; i < columns; i++) {
+            const first = differing.find((offset) => offset >= starts[i] && offset < starts[i + 1]);
+            const found = await storeNextDiffering(store, starts[i], starts[i + 1]);
+            assert.deepEqual(found && {...found}, first === undefined ? null : {line: lineOf(first), offset: first}, `map column ${i}`);
+        }
+
+        // The next differing byte at or after an offset and the last one before it, from
+        // anywhere; and a walk from each end over 40 of them, one at a time.
+        const wanted = (offset) => (offset === undefined ? null : {line: lineOf(offset), offset});
+        for (const target of targets.concat(differing.slice(0, 5), differing.slice(-5))) {
+            const next = await storeNextDiffering(store, target, Infinity);
+            assert.deepEqual(next && {...next}, wanted(differing.find((o) => o >= target)), `next differing byte from ${target}`);
+            const previous = await storePreviousDiffering(store, target);
+            assert.deepEqual(previous && {...previous}, wanted(differing.findLast((o) => o < target)), `previous differing byte before ${target}`);
+        }
+        let at = -1;
+        for (const offset of differing.slice(0, 40)) {
+            at = (await storeNextDiffering(store, at + 1, Infinity)).offset;
+            assert.equal(at, offset, 'walking forward');
+        }
+        at = report.total;
+        for (const offset of differing.slice(-40).reverse()) {
+            at = (await storePreviousDiffering(store, at)).offset;
+            assert.equal(at, offset, 'walking back');
+        }
+        assert.equal(await storePreviousDiffering(store, differing[0]), null, 'nothing before the first');
+        assert.equal(await storeNextDiffering(store, differing.at(-1) + 1, Infinity), null, 'nothing after the last');
     });
 }
+
+// The map's columns: a column's height, and where Page Up and Page Down move the strip's focus.
+const LEVELS = [
+    {name: 'columns of one byte', starts: [0, 1, 2, 3], counts: [1, 0, 1], levels: [1, 0, 1]},
+    {name: 'columns of two and three bytes', starts: [0, 2, 5, 7], counts: [2, 3, 1], levels: [1, 1, 0.2]},
+    {name: 'columns of 4,096 bytes', starts: [0, 4096, 8192, 12288], counts: [1, 64, 4096], levels: [0.2, 0.6, 1]},
+];
+for (const row of LEVELS) {
+    test(`map levels: ${row.name}`, () => {
+        const map = {starts: row.starts, counts: row.counts};
+        assert.deepEqual(row.levels.map((_, i) => Math.round(100 * mapLevel(map, i)) / 100), row.levels);
+    });
+}
+
+const KEYS = [
+    {name: 'Page Down to the next column with differences', counts: [1, 0, 0, 3, 0], focus: 0, key: 'PageDown', next: 3},
+    {name: 'Page Down with none further stays', counts: [1, 0, 0, 3, 0], focus: 3, key: 'PageDown', next: 3},
+    {name: 'Page Down from a column without differences, none further', counts: [1, 0, 0, 0, 0], focus: 1, key: 'PageDown', next: 1},
+    {name: 'Page Up to the column before with differences', counts: [0, 2, 0, 3, 0], focus: 4, key: 'PageUp', next: 3},
+    {name: 'Page Up with none before stays', counts: [0, 2, 0, 3, 0], focus: 1, key: 'PageUp', next: 1},
+    {name: 'Page Up from the first column', counts: [0, 2], focus: 0, key: 'PageUp', next: 0},
+    {name: 'the arrows stop at the ends', counts: [0, 2], focus: 1, key: 'ArrowRight', next: 1},
+    {name: 'End', counts: [0, 2, 0], focus: 0, key: 'End', next: 2},
+    {name: 'a key not the strip\'s', counts: [0, 2, 0], focus: 0, key: 'a', next: null},
+];
+for (const row of KEYS) {
+    test(`map keys: ${row.name}`, () => {
+        assert.equal(mapNext({counts: row.counts, focus: row.focus}, row.key), row.next);
+    });
+}
+
+// The view "Bytes" (web/bytes.js): its rows read back from their markup against the files'
+// bytes, its reading through a bounded cache, its values and its keys.
+const {bytesReader, bytesRowsHtml, bytesValues, bytesMove, bytesTop} = load('bytes.js',
+    ['bytesReader', 'bytesRowsHtml', 'bytesValues', 'bytesMove', 'bytesTop']);
+
+// A file of size bytes whose byte at offset is byteAt(offset), sliced as a File is; its
+// slices are counted.
+function fakeFile(size, byteAt) {
+    const file = {
+        size,
+        slices: 0,
+        slice(start, end) {
+            file.slices += 1;
+            return {arrayBuffer: async () => Uint8Array.from({length: end - start}, (_, i) => byteAt(start + i)).buffer};
+        },
+    };
+    return file;
+}
+
+// Each row's offset, address and sides, each side's places {text, marked, notCompared, at}
+// in hex (blank places left out) or the error shown instead.
+function parseRows(html) {
+    return [...html.matchAll(/<li data-offset="(\d+)">(.*?)<\/li>/g)].map(([, offset, body]) => {
+        const sides = [...body.matchAll(/<span class="who">(\w+)<\/span>(?:<code class="hex">(.*?)<\/code>|<span class="error">(.*?)<\/span>)/g)]
+            .map(([, who, hex, error]) => ({
+                who,
+                error,
+                places: hex === undefined ? null : [...hex.matchAll(/<(span|mark) class="([^"]*)">([0-9A-F]{2})<\/\1>/g)].map(([, tag, classes, text]) => ({
+                    text, marked: tag === 'mark', notCompared: classes.split(' ').includes('nc'), at: classes.split(' ').includes('at'),
+                })),
+            }));
+        return {
+            offset: Number(offset),
+            shownOffset: body.match(/<code class="off">([0-9A-F]+)<\/code>/)[1],
+            address: body.match(/<code class="addr">([0-9A-F]{8})<\/code>/)[1],
+            sides,
+        };
+    });
+}
+
+const BYTE_ROWS = [
+    {name: 'a pair of different lengths', sizes: [5000, 4100], blockAddress: 0x8000},
+    {name: 'an address that wraps', sizes: [70_000, 70_000], blockAddress: 0xfffffff0},
+    {name: 'past 4 GiB, the patched file longer', sizes: [2 ** 32 + 4096, 2 ** 32 + 9000], blockAddress: 0x08000000},
+];
+for (const row of BYTE_ROWS) {
+    test(`bytes: ${row.name}`, async () => {
+        // The patched file's bytes differ from the original's at one offset in seven.
+        const original = (offset) => (offset * 131 + (offset >> 12)) & 255;
+        const patched = (offset) => (offset % 7 === 3 ? original(offset) ^ 0x5a : original(offset));
+        const files = [fakeFile(row.sizes[0], original), fakeFile(row.sizes[1], patched)];
+        const readers = files.map(bytesReader);
+        const longer = Math.max(...row.sizes);
+        const compared = Math.min(...row.sizes);
+        const rand = mulberry32(row.sizes[0]);
+        const tops = [0, compared - (compared % 16) - 32, longer - (longer % 16) - 16, ...Array.from({length: 20}, () => 16 * Math.floor((rand() * longer) / 16))];
+        for (const top of tops) {
+            const rows = 6;
+            const cursor = top + Math.floor(rand() * rows * 16);
+            const sides = {};
+            for (const [name, reader] of [['original', readers[0]], ['patched', readers[1]]]) {
+                sides[name] = await reader.read(top, top + rows * 16);
+            }
+            const html = bytesRowsHtml({start: top, rows, sides, sizes: {original: row.sizes[0], patched: row.sizes[1]}, blockAddress: row.blockAddress, cursor});
+            const parsed = parseRows(html);
+            assert.equal(parsed.length, Math.min(rows, Math.ceil((longer - top) / 16)), `rows from ${top}`);
+            parsed.forEach((shown, r) => {
+                const at = top + 16 * r;
+                assert.equal(shown.offset, at);
+                assert.equal(shown.shownOffset, at.toString(16).toUpperCase().padStart(8, '0'));
+                assert.equal(parseInt(shown.shownOffset, 16), at);
+                assert.equal(shown.address, ((row.blockAddress + at) % WRAP).toString(16).toUpperCase().padStart(8, '0'));
+                shown.sides.forEach((side, s) => {
+                    const size = row.sizes[s];
+                    const byteAt = s === 0 ? original : patched;
+                    assert.equal(side.places.length, Math.max(0, Math.min(16, size - at)), `bytes of the ${side.who} side at ${at}`);
+                    side.places.forEach((place, i) => {
+                        const offset = at + i;
+                        assert.equal(place.text, byteAt(offset).toString(16).toUpperCase().padStart(2, '0'), `byte at ${offset}`);
+                        assert.equal(place.notCompared, offset >= compared, `not compared at ${offset}`);
+                        assert.equal(place.marked, offset < compared && original(offset) !== patched(offset), `mark at ${offset}`);
+                        assert.equal(place.at, offset === cursor, `cursor at ${offset}`);
+                    });
+                });
+            });
+        }
+        // However much is read, each reader keeps a bounded number of blocks.
+        for (const reader of readers) {
+            assert.ok(reader.blocks.size <= 48, `${reader.blocks.size} blocks kept`);
+        }
+        // What is kept is read once: the same rows again read nothing more.
+        const before = files[0].slices;
+        await readers[0].read(tops.at(-1), tops.at(-1) + 96);
+        assert.equal(files[0].slices, before);
+    });
+}
+
+test('bytes: a file that cannot be read shows bvex\'s message, and is read again next time', async () => {
+    let fails = true;
+    const file = {
+        size: 1000,
+        slice: (start, end) => ({arrayBuffer: async () => {
+            if (fails) {
+                throw new Error('NotReadableError');
+            }
+            return new Uint8Array(end - start).fill(7).buffer;
+        }}),
+    };
+    const shortened = {size: 1000, slice: () => ({arrayBuffer: async () => new ArrayBuffer(10)})};
+    await assert.rejects(bytesReader(shortened).read(0, 16));
+    const reader = bytesReader(file);
+    await assert.rejects(reader.read(0, 16));
+    fails = false;
+    assert.deepEqual([...await reader.read(0, 4)], [7, 7, 7, 7]);
+    const html = bytesRowsHtml({start: 0, rows: 1, sides: {original: 'cannot read original file', patched: new Uint8Array(16)}, sizes: {original: 1000, patched: 1000}, blockAddress: 0, cursor: 0});
+    const [row] = parseRows(html);
+    assert.equal(row.sides[0].error, 'cannot read original file');
+    assert.equal(row.sides[0].places, null);
+    assert.ok(row.sides[1].places.every((place) => !place.marked), 'no marks against bytes not read');
+});
+
+// Bytes 01 02 .. 08 and FF FE .. F8, the values as Python's struct gives them.
+const VALUES = [
+    ['u8', '1', '255'], ['s8', '1', '-1'],
+    ['u16 little-endian', '513', '65279'], ['u16 big-endian', '258', '65534'],
+    ['s16 little-endian', '513', '-257'], ['s16 big-endian', '258', '-2'],
+    ['u32 little-endian', '67305985', '4244504319'], ['u32 big-endian', '16909060', '4294901244'],
+    ['s32 little-endian', '67305985', '-50462977'], ['s32 big-endian', '16909060', '-66052'],
+    ['u64 little-endian', '578437695752307201', '17940646550795321087'], ['u64 big-endian', '72623859790382856', '18446460386757245432'],
+    ['s64 little-endian', '578437695752307201', '-506097522914230529'], ['s64 big-endian', '72623859790382856', '-283686952306184'],
+    ['f32 little-endian', '1.539989614439558e-36', '-1.055058432344064e+37'], ['f32 big-endian', '2.387939260590663e-38', 'NaN'],
+    ['f64 little-endian', '5.447603722011605e-270', '-5.621885836375608e+274'], ['f64 big-endian', '8.20788039913184e-304', 'NaN'],
+];
+test('bytes: the values at the cursor, and none past a file\'s end', () => {
+    const rows = bytesValues({original: Uint8Array.of(1, 2, 3, 4, 5, 6, 7, 8), patched: Uint8Array.of(0xff, 0xfe, 0xfd, 0xfc, 0xfb, 0xfa, 0xf9, 0xf8)});
+    assert.deepEqual(Array.from(rows, (r) => [r.name, r.original, r.patched]), VALUES);
+    const short = bytesValues({original: Uint8Array.of(1, 2, 3), patched: null});
+    for (const {name, original, patched} of short) {
+        assert.equal(patched, null, name);
+        assert.equal(original === null, !/^[us](8|16)/.test(name), `${name}: ${original}`);
+    }
+});
+
+const MOVES = [
+    {name: 'a byte right', cursor: 5, key: 'ArrowRight', next: 6},
+    {name: 'a row down', cursor: 5, key: 'ArrowDown', next: 21},
+    {name: 'a row up from the first row stops at 0', cursor: 5, key: 'ArrowUp', next: 0},
+    {name: 'Page Down by the rows in sight', cursor: 5, key: 'PageDown', next: 5 + 8 * 16},
+    {name: 'Page Down stops at the last byte', cursor: 990, key: 'PageDown', next: 999},
+    {name: 'End', cursor: 5, key: 'End', next: 999},
+    {name: 'Home', cursor: 500, key: 'Home', next: 0},
+    {name: 'a key not the view\'s', cursor: 500, key: 'x', next: null},
+];
+for (const row of MOVES) {
+    test(`bytes keys: ${row.name}`, () => {
+        assert.equal(bytesMove(row.cursor, row.key, 1000, 8), row.next);
+    });
+}
+test('bytes: the rows in sight follow the cursor', () => {
+    assert.equal(bytesTop(160, 170, 8), 160);
+    assert.equal(bytesTop(160, 159, 8), 144);
+    assert.equal(bytesTop(160, 160 + 8 * 16, 8), 160 + 16);
+    assert.equal(bytesTop(0, 2 ** 32 + 5, 8), 2 ** 32 - 7 * 16);
+});

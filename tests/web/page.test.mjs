@@ -125,8 +125,8 @@ function denseRow(width, size) {
     }
     return {
         name: `dense pair, width ${width}`,
-        original: scratchFile(`dense-${width}-original`, original),
-        patched: scratchFile(`dense-${width}-patched`, patched),
+        original: scratchFile(`dense-${width}-${size}-original`, original),
+        patched: scratchFile(`dense-${width}-${size}-patched`, patched),
         width,
         address: '7fff',
     };
@@ -198,6 +198,34 @@ const shortPatched = {
     progressSeen: true,
 };
 
+// 1000 bytes: the first 16 all differ, then one differing byte every 37 up to offset 970.
+// The map's columns are 3 or 4 bytes wide: column 1's differing bytes lie in the first
+// line, which starts in column 0; the last columns hold none.
+function mapPairRow() {
+    const rand = mulberry32(SEED + 2000);
+    const original = Buffer.alloc(1000);
+    for (let i = 0; i < original.length; i++) {
+        original[i] = Math.floor(rand() * 256);
+    }
+    const patched = Buffer.from(original);
+    for (let i = 0; i < 16; i++) {
+        patched[i] ^= 0xff;
+    }
+    for (let i = 40; i < 970; i += 37) {
+        patched[i] ^= 0x5a;
+    }
+    return {
+        name: '1000-byte pair, columns of 3 and 4 bytes',
+        original: scratchFile('columns-original', original),
+        patched: scratchFile('columns-patched', patched),
+        width: '',
+        address: '',
+    };
+}
+const mapPair = mapPairRow();
+// 600,000 bytes all differing at width 1: a line per byte, each line's address its offset.
+const growing = {...denseRow('1', 600_000), name: 'dense pair of 600,000 bytes, width 1', address: ''};
+
 const random = randomRows();
 const denseOne = denseRow('1', 300_000);
 // A block address that wraps past FFFFFFFF within the files.
@@ -214,6 +242,9 @@ const ROWS = [
     {...sample, name: 'empty original', original: scratchFile('empty', Buffer.alloc(0)), screenshot: false},
     shortPatched,
     sparse,
+    // Only the patched file chosen (and an address): the original cannot be opened, as on the
+    // command line, whatever the address.
+    {...sample, name: 'only the patched file chosen, with a block address', original: null, screenshot: false},
 ];
 
 // The native bvex on the command line the page makes from the same fields.
@@ -222,7 +253,7 @@ function native(row) {
     if (row.width !== '') {
         args.push(`-${row.width}`);
     }
-    args.push(row.original, row.patched);
+    args.push(row.original ?? join(scratch, 'not chosen'), row.patched);
     if (row.address !== '') {
         args.push(row.address);
     }
@@ -367,8 +398,17 @@ async function problemsOf(page) {
 }
 
 async function fillIn(page, row) {
-    await page.chooseFile('Original file', row.original);
-    await page.chooseFile('Patched file', row.patched);
+    for (const [label, path] of [['Original file', row.original], ['Patched file', row.patched]]) {
+        if (path) {
+            await page.chooseFile(label, path);
+        } else {
+            await page.evaluate((name) => {
+                const input = [...document.querySelectorAll('label')].find((l) => l.textContent.trim() === name).control;
+                input.value = '';
+                input.dispatchEvent(new Event('change', {bubbles: true}));
+            }, label);
+        }
+    }
     await page.fill('Line width', row.width);
     await page.fill('Block address', row.address);
 }
@@ -411,14 +451,23 @@ function firstAtOrAfter(lines, target) {
     return lines.find((line) => line.offset >= target)?.address ?? null;
 }
 
-// Waits until the view shows the line at address first, marked as the one gone to by what.
+// The first line of the native report that holds a differing byte from offset first to last.
+function firstHolding(lines, first, last) {
+    return lines.find((line) => line.differing.some((offset) => offset >= first && offset <= last))?.address ?? null;
+}
+
+// Waits until the view shows the line at address first, marked as the one gone to by what,
+// with it and the text that says what was found inside the window's view.
 async function expectTarget(page, address, what) {
     for (let tries = 0; ; tries++) {
         const target = await page.targetLine();
-        if (target?.address === address && target.first) {
+        const shown = target?.address === address && target.first;
+        const inWindow = shown && (await page.targetInWindow());
+        if (inWindow) {
             return;
         }
-        assert.ok(tries < 300, `${what}: the view marks ${JSON.stringify(target)}, not ${address}`);
+        assert.ok(tries < 300, shown ? `${what}: the line and the result are not both in the window's view`
+            : `${what}: the view marks ${JSON.stringify(target)}, not ${address}`);
         await new Promise((resolve) => setTimeout(resolve, 100));
     }
 }
@@ -436,6 +485,7 @@ async function expectBrowsing(page, row) {
 
     assert.equal(await page.press('Report lines', 'End'), 'Report lines');
     await waitView(page, (view) => assert.deepEqual(view.at(-1), want.at(-1), 'End shows the last line'));
+    assert.ok(await page.lastLineWhole(), 'End shows the last line whole inside the frame');
     await page.press('Report lines', 'Home');
     const inSight = await waitView(page, (view) => {
         assert.deepEqual(view[0], want[0], 'Home shows the first line');
@@ -450,6 +500,7 @@ async function expectBrowsing(page, row) {
     const blockAddress = blockAddressOf(row.address);
     const middle = lines[Math.floor(lines.length / 2)];
     const goTo = async (text, targetOffset) => {
+        await page.evaluate(() => window.scrollTo(0, 0));
         await page.fill('Go to address', text);
         await page.click('Go');
         await expectTarget(page, firstAtOrAfter(lines, targetOffset), `Go to address ${text}`);
@@ -465,7 +516,8 @@ async function expectBrowsing(page, row) {
     const table = await page.mapTable();
     const columns = await page.mapColumns();
     const labelOf = ({first, last, count}) => `Offsets ${hex8(first)} to ${hex8(last)}: ${plural(count)}`;
-    for (const mapRow of [table[0], table[Math.floor(table.length / 2)], table.at(-1)]) {
+    for (const mapRow of new Set([table[0], table[1], table[Math.floor(table.length / 2)], table.at(-1)])) {
+        await page.evaluate(() => window.scrollTo(0, 0));
         if (mapRow === table.at(-1)) {
             assert.equal(await page.press('Map of differences', 'End'), columns.at(-1));
             let at = columns.length - 1;
@@ -477,8 +529,14 @@ async function expectBrowsing(page, row) {
         } else {
             await page.click(labelOf(mapRow));
         }
-        await expectTarget(page, firstAtOrAfter(lines, mapRow.first), `map column from ${hex8(mapRow.first)}`);
+        await expectTarget(page, firstHolding(lines, mapRow.first, mapRow.last), `map column from ${hex8(mapRow.first)}`);
     }
+    // Page Down from the last column with differences stays on it, as Page Up does from the
+    // first.
+    assert.equal(await page.press('Map of differences', 'PageDown'), labelOf(table.at(-1)));
+    assert.equal(await page.press('Map of differences', 'Home'), columns[0]);
+    assert.equal(await page.press('Map of differences', 'PageDown'), labelOf(table[columns[0] === labelOf(table[0]) ? 1 : 0]));
+    assert.equal(await page.press('Map of differences', 'PageUp'), labelOf(table[0]));
     // The strip's one tab stop moves with the arrow keys, Home and End.
     assert.equal(await page.press('Map of differences', 'End'), columns.at(-1));
     assert.equal(await page.press('Map of differences', 'ArrowLeft'), columns.at(-2));
@@ -568,13 +626,68 @@ for (const engine of ENGINES) {
             }
         }
 
-        for (const row of [denseOne, wrapping]) {
+        for (const row of [denseOne, wrapping, mapPair]) {
             test(`${row.name}: the keys, Go to address and the map show the right lines`, {timeout: HANG_MS}, async () => {
                 await page.records();
                 await expectBrowsing(page, row);
                 assert.deepEqual(await problemsOf(page), []);
             });
         }
+
+        test('a report growing past the scrolling height\'s cap keeps the line read in place', {timeout: HANG_MS}, async () => {
+            // 600,000 lines; the view is moved to line 150,001 once 300,000 have come (far
+            // more than the scrolling height's cap stands for pixel by pixel), then the rest
+            // come, and a notch of the wheel must move the view by a few lines only.
+            await page.records();
+            await page.evaluate(() => { window.bvexHeld = []; });
+            await compare(page, growing);
+            for (let tries = 0; !(await page.releaseHeld(300_000)); tries++) {
+                assert.ok(tries < 3000, 'the run gave 300,000 lines');
+                await new Promise((resolve) => setTimeout(resolve, 20));
+            }
+            // The page brought up to date with those lines first (its first drawing measures
+            // the lines and sets the scroll position anew).
+            for (let tries = 0; numberIn(await page.evaluate(() => document.getElementById('summary').textContent), /([\d,]+) lines/) < 300_000; tries++) {
+                assert.ok(tries < 3000, 'the summary counts 300,000 lines');
+                await new Promise((resolve) => setTimeout(resolve, 20));
+            }
+            await waitView(page, (view) => assert.ok(view.length > 3));
+            await page.fill('Go to address', hex8(150_000));
+            await page.click('Go');
+            await expectTarget(page, hex8(150_000), 'Go to address in the middle of a run');
+            await new Promise((resolve) => setTimeout(resolve, 600));
+            await page.releaseHeld(0);
+            assert.match((await page.waitIdle(HANG_MS)).text, /^Done.* 600,000 lines/);
+            await new Promise((resolve) => setTimeout(resolve, 600));
+            await page.evaluate(() => { document.querySelector('[aria-label="Report lines"]').scrollTop += 100; });
+            const first = await waitView(page, (view) => {
+                const shown = parseInt(view[0].address, 16);
+                assert.notEqual(shown, 150_000, 'the view moved');
+                return shown;
+            });
+            assert.ok(first > 150_000 && first <= 150_010, `a notch of the wheel from line 150,001 shows line ${first + 1} first`);
+            assert.deepEqual(await problemsOf(page), []);
+        });
+
+        test('a Copy that ends after the next run began leaves that run\'s status', {timeout: HANG_MS}, async () => {
+            // The clipboard answers when the test says; meanwhile the next run fails at once.
+            await expectSameAsNative(page, sample);
+            await page.evaluate(() => {
+                const held = new Promise((resolve) => { window.bvexCopied = resolve; });
+                const later = () => held;
+                Object.defineProperty(navigator, 'clipboard', {value: {write: later, writeText: later}, configurable: true});
+            });
+            await page.click('Copy report');
+            const failing = {...sample, width: '300'};
+            const expected = native(failing);
+            assert.equal(expected.status, 1);
+            await compare(page, failing);
+            assert.equal((await page.waitIdle(HANG_MS)).text, expected.stderr);
+            await page.evaluate(() => window.bvexCopied());
+            await new Promise((resolve) => setTimeout(resolve, 300));
+            assert.deepEqual(await page.status(), {text: expected.stderr, busy: false}, 'the failed run\'s message stays');
+            assert.deepEqual(await problemsOf(page), []);
+        });
 
         test('Cancel stops a long run and its worker, and the next run succeeds', {timeout: HANG_MS}, async () => {
             await page.records();

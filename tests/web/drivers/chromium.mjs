@@ -17,7 +17,7 @@ export function missing() {
 export async function open(pageUrl) {
     const browser = await launchChromium();
     const problems = [];
-    const context = await browser.newContext({viewport: {width: 1000, height: 1000}, acceptDownloads: true});
+    const context = await browser.newContext({viewport: {width: 1200, height: 900}, acceptDownloads: true});
     context.on('request', (request) => {
         if (!/^(file|blob|data):/.test(request.url())) {
             problems.push(`network request: ${request.url()}`);

@@ -3,13 +3,14 @@
 
 import {createServer} from 'node:http';
 
-import {buttonEnabled, instrument, mapColumns, mapTable, pressKey, readStatus, takeRecords, targetLine, viewCount, viewRows} from './inpage.mjs';
+import {buttonEnabled, instrument, lastLineWhole, mapColumns, mapTable, pressKey, readStatus, releaseHeld, takeRecords, targetInWindow, targetLine, viewCount,
+    viewRows} from './inpage.mjs';
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // The engine's object, with status(), waitIdle(timeoutMs), enabled(buttonName),
-// viewRows(), viewCount(), mapTable(), mapColumns(), press(name, key), targetLine(), records()
-// and instrument() added.
+// viewRows(), viewCount(), mapTable(), mapColumns(), press(name, key), targetLine(),
+// targetInWindow(), lastLineWhole(), releaseHeld(lines), records() and instrument() added.
 export function withPageReading(driver) {
     return {
         ...driver,
@@ -21,6 +22,9 @@ export function withPageReading(driver) {
         mapColumns: () => driver.evaluate(mapColumns),
         press: (name, key) => driver.evaluate(pressKey, [name, key]),
         targetLine: () => driver.evaluate(targetLine),
+        targetInWindow: () => driver.evaluate(targetInWindow),
+        lastLineWhole: () => driver.evaluate(lastLineWhole),
+        releaseHeld: (lines) => driver.evaluate(releaseHeld, lines),
         records: () => driver.evaluate(takeRecords),
         instrument: (reportErrors) => driver.evaluate(instrument, reportErrors),
         async waitIdle(timeoutMs) {

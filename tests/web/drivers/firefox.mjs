@@ -33,7 +33,7 @@ export async function open(pageUrl) {
         browser: 'firefox',
         executablePath: executable(),
         headless: true,
-        defaultViewport: {width: 1000, height: 1000},
+        defaultViewport: {width: 1200, height: 900},
         extraPrefsFirefox: {
             'browser.download.dir': downloads,
             'browser.download.folderList': 2,

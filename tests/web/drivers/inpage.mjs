@@ -107,6 +107,53 @@ export function targetLine() {
     return target < 0 ? null : {address: rows[target].querySelector('code.addr').textContent, first: target === 0};
 }
 
+// Whether the view's last line lies whole inside the frame's visible area.
+export function lastLineWhole() {
+    const frame = document.querySelector('[aria-label="Report lines"]');
+    const last = [...frame.querySelectorAll('ol li')].at(-1);
+    if (!last) {
+        return false;
+    }
+    const box = frame.getBoundingClientRect();
+    const top = box.top + frame.clientTop;
+    const line = last.getBoundingClientRect();
+    return line.top >= top - 0.5 && line.bottom <= top + frame.clientHeight + 0.5;
+}
+
+// Whether the view's line gone to and the text under "Go to address" both lie inside the
+// window's view.
+export function targetInWindow() {
+    const target = document.querySelector('ol li[aria-current="true"]');
+    const result = document.getElementById('goto-result');
+    const height = document.documentElement.clientHeight;
+    const inside = (element) => {
+        const box = element.getBoundingClientRect();
+        return box.height > 0 && box.top >= 0 && box.bottom <= height;
+    };
+    return Boolean(target) && inside(target) && inside(result);
+}
+
+// Messages of type 'report' and 'end' from the run's worker are held back while
+// window.bvexHeld is an array (the rest, such as the reads asked of the page, pass); this
+// delivers those held up to the first report of at least lines lines, and answers whether
+// that one came (lines 0: all of them, and no more are held).
+export function releaseHeld(lines) {
+    if (lines === 0) {
+        const held = window.bvexHeld ?? [];
+        window.bvexHeld = null;
+        held.forEach((deliver) => deliver.run());
+        return true;
+    }
+    while (window.bvexHeld.length > 0) {
+        const next = window.bvexHeld.shift();
+        next.run();
+        if (next.data.type === 'report' && next.data.lines >= lines) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // How many lines the view shows.
 export function viewCount() {
     return document.querySelectorAll('ol li').length;
@@ -130,12 +177,26 @@ export function instrument(reportErrors) {
             .observe(progress, {attributes: true, attributeFilter: ['value', 'max']});
     }
     window.bvexWorkers = [];
+    window.bvexHeld = null;
     const NativeWorker = window.Worker;
     window.Worker = class Worker extends NativeWorker {
         constructor(...args) {
             super(...args);
             this.bvexRecord = {terminated: false};
             window.bvexWorkers.push(this.bvexRecord);
+        }
+        set onmessage(handler) {
+            super.onmessage = (event) => {
+                const type = event.data?.type;
+                if (window.bvexHeld && (type === 'report' || type === 'end')) {
+                    window.bvexHeld.push({data: event.data, run: () => handler.call(this, event)});
+                } else {
+                    handler.call(this, event);
+                }
+            };
+        }
+        get onmessage() {
+            return super.onmessage;
         }
         terminate() {
             this.bvexRecord.terminated = true;

@@ -114,7 +114,7 @@ export async function open(pageUrl) {
         });
         session = `/session/${created.sessionId}`;
         await command('POST', `${session}/timeouts`, {script: 600_000, pageLoad: 60_000});
-        await command('POST', `${session}/window/rect`, {width: 1000, height: 1000});
+        await command('POST', `${session}/window/rect`, {width: 1200, height: 900});
         await command('POST', `${session}/url`, {url: pageUrl});
     } catch (error) {
         end();
