@@ -238,6 +238,10 @@ FAULTS = [
     # The entry point.
     ("frontend/main.cpp", "original.lockstep = patched.lockstep = ", "original.lockstep = ",
      "only the original side read in lock-step"),
+    ("frontend/platform_posix.cpp", "if (*name == '\\0') {", "if (false) {",
+     "an empty file name handed to the system to open",
+     "natively open(\"\") fails by itself; bvex.wasm, which opened the current folder for it, "
+     "has its own Cli rows in the wasi suite"),
     ("frontend/platform_posix.cpp", "O_RDONLY", "O_RDWR",
      "inputs opened for writing too"),
     ("frontend/compare.cpp", 'fatal("cannot read original file")', 'fatal("cannot read patched file")',
