@@ -20,10 +20,22 @@
 
 /* global wasiImports, WasiExit */
 
-// Files are read in pieces of this size, with up to PIECES_AHEAD reads of each under way, so
-// that reading one piece overlaps comparing the one before.
+// Where the worker reads the files with a byte stream's own reader, it reads them
+// STREAM_READ_BYTES at a time, with STREAM_READS_AHEAD reads of each file under way. Where
+// it reads slices (no such reader, the page reads for it, or a stream stalled), the pieces
+// are PIECE_BYTES with PIECES_AHEAD reads of each under way. Either way reading overlaps
+// comparing, and both files are read at once.
+const STREAM_READ_BYTES = 1 << 20;
+const STREAM_READS_AHEAD = 4;
 const PIECE_BYTES = 4 << 20;
 const PIECES_AHEAD = 2;
+// A stream's read that gives nothing for STREAM_STALL_MS has stalled: the file's pieces
+// carry on through slices from the same position. A slice that gives nothing for
+// SLICE_STALL_MS is asked for again, up to SLICE_TRIES times in all, and then counts as a
+// failed read. A slow read taken for a stall costs only time, never a byte of the report.
+const STREAM_STALL_MS = 2000;
+const SLICE_STALL_MS = 20_000;
+const SLICE_TRIES = 3;
 // The report goes to the page in parts of about this size, or at the latest every
 // PROGRESS_MS.
 const REPORT_PART_BYTES = 4 << 20;
@@ -180,32 +192,47 @@ function release(buffer) {
     dropped.postMessage(null, [buffer]);
 }
 
-// A file's pieces in order, each a Uint8Array, read by slicing the file: readPiece(position,
-// length) gives an ArrayBuffer (read by this worker, or by the page), with up to
-// PIECES_AHEAD reads under way. next() gives the next piece, null after the last, or rejects
-// when the file cannot be read or a slice gives fewer bytes than asked for (the file was
-// shortened since it was chosen): a shorter report must never pass for a whole one. A read
-// that fails counts only when its piece is taken: the comparison may end before.
-// putBack(rest) makes rest, the unused end of the last piece, the next. Slices, not the
-// file's stream: Chromium's streams stall now and then on files past 2 GiB.
-function slicePieces(file, readPiece) {
+// What withinStall gives for a promise that has not settled in time.
+const STALLED = Symbol('stalled');
+
+// Settles as promise does, or gives STALLED if it has not settled after ms.
+function withinStall(promise, ms) {
+    let timer;
+    const late = new Promise((resolve) => {
+        timer = setTimeout(resolve, ms, STALLED);
+    });
+    return Promise.race([promise, late]).finally(() => clearTimeout(timer));
+}
+
+// A file's pieces in order from position from, each a Uint8Array, read by slicing the
+// file: readPiece(position, length) gives an ArrayBuffer (read by this worker, or by the
+// page), with up to PIECES_AHEAD reads under way. next() gives the next piece, null after
+// the last, or rejects when the file cannot be read, a slice stalls SLICE_TRIES times or
+// gives fewer bytes than asked for (the file was shortened since it was chosen): a shorter
+// report must never pass for a whole one. A read that fails counts only when its piece is
+// taken: the comparison may end before. putBack(rest) makes rest, the unused end of the
+// last piece, the next.
+function slicePieces(file, readPiece, from = 0) {
     const queue = [];
-    let requested = 0;
+    let requested = from;
     let last = null;
     let leftover = null;
+    const ask = (position, length) => {
+        const piece = readPiece(position, length).then((buffer) => {
+            if (buffer.byteLength !== length) {
+                throw new Error(`${file.name}: ${buffer.byteLength} bytes read of ${length} at ${position}`);
+            }
+            return new Uint8Array(buffer);
+        });
+        piece.catch(() => {});
+        return piece;
+    };
     function readAhead() {
         while (queue.length < PIECES_AHEAD && requested < file.size) {
             const position = requested;
             const length = Math.min(PIECE_BYTES, file.size - position);
             requested += length;
-            const piece = readPiece(position, length).then((buffer) => {
-                if (buffer.byteLength !== length) {
-                    throw new Error(`${file.name}: ${buffer.byteLength} bytes read of ${length} at ${position}`);
-                }
-                return new Uint8Array(buffer);
-            });
-            piece.catch(() => {});
-            queue.push(piece);
+            queue.push({position, length, piece: ask(position, length)});
         }
     }
     return {
@@ -219,7 +246,18 @@ function slicePieces(file, readPiece) {
                 release(last.buffer);
             }
             readAhead();
-            last = queue.length > 0 ? await queue.shift() : null;
+            last = null;
+            const head = queue.shift();
+            for (let tries = 1; head && last === null; tries++) {
+                const piece = await withinStall(head.piece, SLICE_STALL_MS);
+                if (piece !== STALLED) {
+                    last = piece;
+                } else if (tries < SLICE_TRIES) {
+                    head.piece = ask(head.position, head.length);
+                } else {
+                    throw new Error(`${file.name}: no bytes came at ${head.position}`);
+                }
+            }
             readAhead();
             return last;
         },
@@ -227,6 +265,94 @@ function slicePieces(file, readPiece) {
             leftover = rest;
         },
     };
+}
+
+// The streams being read, with their readers. In Chromium a read of a file's stream that
+// nothing else refers to now and then never ends (the collector seems to take the stream
+// with its pending read; bench/stream_stall.mjs shows it): kept here, a stream lives until
+// it is done with.
+const streaming = new Set();
+
+// The same pieces from the file's byte stream, read with the stream's own reader into
+// buffers of STREAM_READ_BYTES, each used again once its piece is taken; about twice as
+// fast as slices in Chromium. Should a read still give nothing for STREAM_STALL_MS, the
+// stream is dropped and the rest comes from slicePieces from the same position; readPiece
+// is for those slices.
+function streamPieces(file, readPiece) {
+    const stream = file.stream();
+    const reader = stream.getReader({mode: 'byob'});
+    const kept = {stream, reader};
+    streaming.add(kept);
+    const pending = [];
+    let taken = 0;
+    let last = null;
+    let leftover = null;
+    let slices = null;
+    const ask = (buffer) => {
+        const read = reader.read(new Uint8Array(buffer));
+        read.catch(() => {});
+        pending.push(read);
+    };
+    for (let i = 0; i < STREAM_READS_AHEAD; i++) {
+        ask(new ArrayBuffer(STREAM_READ_BYTES));
+    }
+    return {
+        async next() {
+            if (leftover) {
+                const piece = leftover;
+                leftover = null;
+                return piece;
+            }
+            if (slices) {
+                return slices.next();
+            }
+            if (last) {
+                ask(last.buffer);
+                last = null;
+            }
+            if (pending.length === 0) {
+                return null;
+            }
+            const read = await withinStall(pending.shift(), STREAM_STALL_MS).catch((error) => {
+                streaming.delete(kept);
+                throw error;
+            });
+            if (read === STALLED) {
+                reader.cancel().catch(() => {});
+                streaming.delete(kept);
+                pending.length = 0;
+                slices = slicePieces(file, readPiece, taken);
+                return slices.next();
+            }
+            if (read.done) {
+                streaming.delete(kept);
+                pending.length = 0;
+                if (taken !== file.size) {
+                    throw new Error(`${file.name}: its stream ended after ${taken} bytes of ${file.size}`);
+                }
+                return null;
+            }
+            taken += read.value.byteLength;
+            if (taken > file.size) {
+                throw new Error(`${file.name}: its stream gave more than ${file.size} bytes`);
+            }
+            last = read.value;
+            return last;
+        },
+        putBack(rest) {
+            leftover = rest;
+        },
+    };
+}
+
+// Whether the worker can read file's byte stream with the stream's own reader.
+function canStream(file) {
+    try {
+        file.slice(0, 0).stream().getReader({mode: 'byob'}).cancel().catch(() => {});
+        return true;
+    } catch {
+        return false;
+    }
 }
 
 // Whether this worker can read the files itself. WebKit lets a worker of a page opened from
@@ -346,9 +472,11 @@ async function run({module, args, files}) {
         if (!file) {
             return null;
         }
-        return slicePieces(file, reads === 'page'
-            ? (position, length) => fromPage.read(name, position, length)
-            : (position, length) => file.slice(position, position + length).arrayBuffer());
+        if (reads === 'page') {
+            return slicePieces(file, (position, length) => fromPage.read(name, position, length));
+        }
+        const readSlice = (position, length) => file.slice(position, position + length).arrayBuffer();
+        return canStream(file) ? streamPieces(file, readSlice) : slicePieces(file, readSlice);
     });
 
     let status = 0;

@@ -19,7 +19,7 @@
 
 import assert from 'node:assert/strict';
 import {spawnSync} from 'node:child_process';
-import {closeSync, existsSync, mkdirSync, mkdtempSync, openSync, rmSync, statSync, truncateSync, writeFileSync, writeSync} from 'node:fs';
+import {closeSync, existsSync, mkdirSync, mkdtempSync, openSync, readFileSync, rmSync, statSync, truncateSync, writeFileSync, writeSync} from 'node:fs';
 import {tmpdir} from 'node:os';
 import {join} from 'node:path';
 import {after, before, describe, test} from 'node:test';
@@ -580,6 +580,62 @@ async function expectReadError(page, engine, side, how) {
     rmSync(paths.patched, {force: true});
 }
 
+// The page as built, with shim run first in its script and in its worker's, and the
+// worker's stall limits cut to a few hundred ms, so that a stalled read shows at once.
+function stallingPage(name, shim) {
+    let html = readFileSync(PAGE, 'utf8');
+    const edits = [
+        [/<meta http-equiv="Content-Security-Policy"[^>]*>\n/, ''],
+        ['<script>\n', `<script>\n${shim}\n`],
+        ['const BVEX_WORKER = "\'use strict\';\\n', `const BVEX_WORKER = "'use strict';\\n${JSON.stringify(shim).slice(1, -1)}\\n`],
+        ['const STREAM_STALL_MS = 2000;', 'const STREAM_STALL_MS = 200;'],
+        ['const SLICE_STALL_MS = 20_000;', 'const SLICE_STALL_MS = 300;'],
+    ];
+    for (const [from, to] of edits) {
+        const edited = html.replace(from, to);
+        assert.notEqual(edited, html, `the page has no ${from}`);
+        html = edited;
+    }
+    return pathToFileURL(scratchFile(`${name}.html`, html)).href;
+}
+
+// Shims that make reads stall: every read of a stream's own reader after the 24th, and
+// every slice's read after the second (the worker's first two only check that it can read).
+const STREAMS_STALL = `(() => {
+    const read = globalThis.ReadableStreamBYOBReader?.prototype.read;
+    let reads = 0;
+    if (read) {
+        ReadableStreamBYOBReader.prototype.read = function (view) {
+            reads += 1;
+            return reads > 24 ? new Promise(() => {}) : read.call(this, view);
+        };
+    }
+})();`;
+const SLICES_STALL = `(() => {
+    const arrayBuffer = Blob.prototype.arrayBuffer;
+    let reads = 0;
+    Blob.prototype.arrayBuffer = function () {
+        reads += 1;
+        return reads > 2 ? new Promise(() => {}) : arrayBuffer.call(this);
+    };
+})();`;
+
+// 40 MiB of random bytes, and a copy with a byte changed in every MiB: the reads stall
+// early, and every line after that must still be found where it is.
+function stallRow() {
+    const rand = mulberry32(SEED + 3000);
+    const original = Buffer.alloc(40 << 20);
+    for (let i = 0; i < original.length; i += 4) {
+        original.writeUInt32LE((rand() * 2 ** 32) >>> 0, i);
+    }
+    const patched = Buffer.from(original);
+    for (let at = 7; at < patched.length; at += (1 << 20) + 13) {
+        patched[at] ^= 0xff;
+    }
+    return {name: 'reads that stall', original: scratchFile('stall-original', original), patched: scratchFile('stall-patched', patched), width: '', address: ''};
+}
+const stalled = stallRow();
+
 async function loadEngine(engine) {
     try {
         return await import(`./drivers/${engine}.mjs`);
@@ -625,6 +681,31 @@ for (const engine of ENGINES) {
                 });
             }
         }
+
+        test('a stream whose reads stop giving bytes: the run goes on from the same place, the report unchanged', {timeout: HANG_MS}, async () => {
+            const stalling = await driver.open(stallingPage(`${engine}-streams-stall`, STREAMS_STALL));
+            try {
+                const problems = await expectSameAsNative(stalling, stalled);
+                assert.deepEqual([...problems, ...(await problemsOf(stalling))], []);
+            } finally {
+                await stalling.close();
+            }
+        });
+
+        test('every read stops giving bytes: bvex\'s read error, never a wait without end', {timeout: HANG_MS}, async () => {
+            const stalling = await driver.open(stallingPage(`${engine}-reads-stall`, `${STREAMS_STALL}\n${SLICES_STALL}`));
+            try {
+                const folder = join(scratch, 'a folder');
+                mkdirSync(folder, {recursive: true});
+                const errors = ['original', 'patched'].map((side) => native({...stalled, [side]: folder}).stderr);
+                await compare(stalling, stalled);
+                const status = await stalling.waitIdle(HANG_MS);
+                assert.ok(errors.includes(status.text), `the status is "${status.text}", not one of ${JSON.stringify(errors)}`);
+                assert.equal(await stalling.enabled('Download report'), false, 'no report to download after a read error');
+            } finally {
+                await stalling.close();
+            }
+        });
 
         for (const row of [denseOne, wrapping, mapPair]) {
             test(`${row.name}: the keys, Go to address and the map show the right lines`, {timeout: HANG_MS}, async () => {
