@@ -4,8 +4,9 @@
 // of differing bytes in the map's columns, or the same message in the status with nothing to
 // download. Besides: "Go to address", the map's columns and the view's keys show the lines
 // the native report says they should, to the last of more than 100,000; a file that can no
-// longer be read in the middle of a run ends it with bvex's read error, Cancel stops the
-// run's worker, and the progress never counts more than the shorter file holds. Any request that leaves the
+// longer be read in the middle of a run ends it with bvex's read error, a read that stalls
+// is carried on another way or ends the run with that error, Cancel stops the run's
+// worker, and the progress never counts more than the shorter file holds. Any request that leaves the
 // machine, any script error and any console error fails the row.
 //
 //   npm ci --prefix tests/web
