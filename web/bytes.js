@@ -53,10 +53,16 @@ function bytesReader(file) {
         file,
         blocks,
         // Reads the byte at offset at, never from the cache: rejects once the file can no
-        // longer be read, so that kept blocks are never shown for a file that is gone.
+        // longer be read, so that kept blocks are never shown for a file that is gone. A file
+        // shortened since it was chosen may give no byte there instead of failing (Firefox
+        // does): that is a failure too.
         async check(at) {
             const from = Math.max(0, Math.min(at, file.size - 1));
-            await file.slice(from, from + 1).arrayBuffer();
+            const length = Math.min(1, file.size - from);
+            const buffer = await file.slice(from, from + length).arrayBuffer();
+            if (buffer.byteLength !== length) {
+                throw new Error(`${buffer.byteLength} bytes read of ${length}`);
+            }
         },
         async read(start, end) {
             const stop = Math.min(end, file.size);
