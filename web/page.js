@@ -500,6 +500,19 @@ async function bytesDraw(revealing) {
     }
 }
 
+// Draws the view "Bytes" at the next frame, once however many wheel notches come before it:
+// a fast wheel sends several a frame, and each drawing reads both files.
+let bytesFrameAsked = false;
+function bytesDrawSoon() {
+    if (!bytesFrameAsked) {
+        bytesFrameAsked = true;
+        requestAnimationFrame(() => {
+            bytesFrameAsked = false;
+            void bytesDraw(false);
+        });
+    }
+}
+
 // Next or Previous difference: the next differing byte after the cursor, or the last one
 // before it, from the report's lines.
 async function bytesStep(forward) {
@@ -815,7 +828,7 @@ ui.bytesFrame.addEventListener('wheel', (event) => {
     const last = bytesLength() - 1;
     bytesView.top = Math.max(0, Math.min(last - (last % BYTES_PER_ROW), bytesView.top + rows));
     bytesView.open = true;
-    void bytesDraw(false);
+    bytesDrawSoon();
 }, {passive: false});
 ui.bytesRows.addEventListener('click', (event) => {
     const item = event.target.closest('li');
