@@ -14,8 +14,8 @@
 // BVEX_ENGINES picks engines (default chromium,firefox,webkit); each is driven through one
 // module of drivers/. An engine that is not installed is skipped, naming its Debian
 // packages, or fails the test where CI=true. BVEX_SCREENSHOT=path.png also saves a picture of
-// the page with the sample pair's report (Chromium's; the others' beside it, named after
-// them). The wasi preset runs this as its test web_page.
+// the page with the firmware pair's report and the view "Bytes" at a change in its code
+// (Chromium's; the others' beside it, named after them). The wasi preset runs this as its test web_page.
 
 import assert from 'node:assert/strict';
 import {spawnSync} from 'node:child_process';
@@ -857,9 +857,12 @@ for (const engine of ENGINES) {
                 }
                 if (row.screenshot && process.env.BVEX_SCREENSHOT) {
                     // The picture shows the view "Bytes" at the first change in the middle of
-                    // the code, with the equal bytes around it, and that line in the report.
+                    // the code, come to by Next difference from the byte before, with the equal
+                    // bytes around it, and that line in the report.
                     const change = linesWithOffsets(row, native(row).stdout).find((line) => line.offset >= 0x10000);
-                    await expectBytesAt(page, row, change.offset, await bytesGoTo(page, row, change.offset));
+                    await expectBytesAt(page, row, change.offset - 1, await bytesGoTo(page, row, change.offset - 1));
+                    assert.deepEqual((await page.bytesWalk('n', 1)).map(({at}) => at), [change.offset]);
+                    await expectBytesAt(page, row, change.offset);
                     const path = process.env.BVEX_SCREENSHOT;
                     await page.screenshot(engine === 'chromium' ? path : path.replace(/(\.png)?$/, `-${engine}.png`));
                 }
