@@ -7,7 +7,7 @@
 /* global BVEX_WASM, BVEX_WORKER, WRAP, reportStore, storeAdd, storeBlob, storeLines, storeFind, storeNextDiffering,
    storePreviousDiffering, storeLineHolding, lineDiffering, mapMake, mapUpdate, mapDraw, mapKey, mapText, mapFocus,
    hexOffset, BYTES_PER_ROW, bytesReader, bytesRowsHtml, bytesValues, bytesValuesHtml, bytesMove, bytesTop,
-   hexFileOffset, byteAddress, hex2, BLOCK_BYTES, BLOCKS_KEPT */
+   hexFileOffset, byteAddress, hex2 */
 
 'use strict';
 
@@ -417,74 +417,11 @@ function mapChosen(i) {
 // The view "Bytes": rows of both files from top on, the cursor's byte in both, its values,
 // and the report line that holds it (line, -1 for none). Drawn by bytesDraw, the last call
 // winning (drawn counts calls).
-const bytesView = {readers: null, files: null, remote: null, sizes: null, top: 0, cursor: 0, rows: 8, line: -1, drawn: 0, open: false};
-
-// Where the run's worker reads the files, the view's reads run in a worker of their own too,
-// with bytesReader (bytes.js) inside it: in Chromium each File.slice() and the read it
-// starts cost the main thread up to a millisecond, enough to hold up a fast scroll. Where
-// only the page can read the files (WebKit, opened from disk), the page reads them itself.
-const bytesWorkerUrl = URL.createObjectURL(new Blob([`'use strict';
-const BLOCK_BYTES = ${BLOCK_BYTES};
-const BLOCKS_KEPT = ${BLOCKS_KEPT};
-${bytesReader}
-const readers = {};
-onmessage = ({data}) => {
-    if (data.files) {
-        readers.original = bytesReader(data.files.original);
-        readers.patched = bytesReader(data.files.patched);
-        return;
-    }
-    const {id, name, check, from, to} = data;
-    (check ? readers[name].check(from).then(() => null) : readers[name].read(from, to)).then(
-        (bytes) => postMessage({id, bytes}, bytes ? [bytes.buffer] : []),
-        () => postMessage({id, failed: true}));
-};
-`], {type: 'text/javascript'}));
-
-// Readers of files in a worker, with bytesReader's check and read.
-function workerReaders(files) {
-    const worker = new Worker(bytesWorkerUrl);
-    const waiting = new Map();
-    let next = 0;
-    worker.onmessage = ({data}) => {
-        const {resolve, reject} = waiting.get(data.id);
-        waiting.delete(data.id);
-        if (data.failed) {
-            reject(new Error('the file cannot be read'));
-        } else {
-            resolve(data.bytes);
-        }
-    };
-    worker.postMessage({files});
-    const ask = (message) => new Promise((resolve, reject) => {
-        const id = next++;
-        waiting.set(id, {resolve, reject});
-        worker.postMessage({id, ...message});
-    });
-    const reader = (name) => ({
-        file: files[name],
-        check: (at) => ask({name, check: true, from: at}),
-        read: (from, to) => ask({name, from, to}),
-    });
-    return {worker, original: reader('original'), patched: reader('patched')};
-}
-
-// The readers the view reads through: made in a worker at its first drawing after the run
-// said that its worker reads the files, the page's own otherwise.
-function bytesReaders() {
-    if (run?.reads !== 'worker' || !bytesView.files) {
-        return bytesView.readers;
-    }
-    bytesView.remote ??= workerReaders(bytesView.files);
-    return bytesView.remote;
-}
+const bytesView = {readers: null, sizes: null, top: 0, cursor: 0, rows: 8, line: -1, drawn: 0, open: false};
 
 function bytesReset(files) {
     const both = files.original && files.patched;
-    bytesView.remote?.worker.terminate();
     Object.assign(bytesView, {
-        files: both ? {original: files.original, patched: files.patched} : null,
-        remote: null,
         readers: both ? {original: bytesReader(files.original), patched: bytesReader(files.patched)} : null,
         sizes: both ? {original: files.original.size, patched: files.patched.size} : null,
         top: 0, cursor: 0, line: -1, open: false,
@@ -524,9 +461,6 @@ function bytesGo(offset, revealing) {
     void bytesDraw(revealing);
 }
 
-// Reads what is in sight from both files (bvex's own message in place of a file that cannot
-// be read) and draws it: the rows, the cursor's bytes and values, and the report line that
-// holds the cursor's byte, marked in the lines.
 // One drawing at a time: asked for while one reads, the view is drawn again once that one
 // ends, with what is in sight then (a fast wheel or a held key would otherwise start reads of
 // both files for every notch or press, and each read costs the main thread a little).
@@ -553,13 +487,14 @@ async function bytesDraw(revealing) {
     }
 }
 
-// Draws the view as it is when called (drawing number); answers whether it did, not when a
-// later drawing was asked for meanwhile. Each file is checked once, before its kept blocks
-// are shown.
+// Reads what is in sight from both files (bvex's own message in place of a file that cannot
+// be read) and draws it: the rows, the cursor's bytes and values, and the report line that
+// holds the cursor's byte, marked in the lines. Drawing number answers whether it drew: not
+// when a later drawing was asked for meanwhile. Each file is checked once, before its kept
+// blocks are shown.
 async function bytesDrawOnce(revealing, number) {
     const current = run;
-    const {sizes, top, rows, cursor} = bytesView;
-    const readers = bytesReaders();
+    const {readers, sizes, top, rows, cursor} = bytesView;
     const end = top + rows * BYTES_PER_ROW;
     const checked = {original: readers.original.check(top), patched: readers.patched.check(top)};
     const read = (name, from, to) => Promise.all([checked[name], readers[name].read(from, to)])
@@ -758,7 +693,6 @@ function start() {
             return;
         }
         if (data.type === 'start') {
-            current.reads = data.reads;
             showPath(data.reads);
             showMap(current, data.starts);
         } else if (data.type === 'address') {
