@@ -5,8 +5,12 @@
 // download. Besides: "Go to address", the map's columns and the view's keys show the lines
 // the native report says they should, to the last of more than 100,000; a file that can no
 // longer be read in the middle of a run ends it with bvex's read error, Cancel stops the
-// run's worker, and the progress never counts more than the shorter file holds. Any request that leaves the
-// machine, any script error and any console error fails the row.
+// run's worker, and the progress never counts more than the shorter file holds. The view
+// "Bytes" shows both files' bytes (as read here) at seeded offsets, with the marks, offsets,
+// addresses and values right, Next and Previous difference step through the native report's
+// differing bytes, and a file that can no longer be read after the run is said to be so,
+// never shown from kept bytes. Any request that leaves the machine, any script error and any
+// console error fails the row.
 //
 //   npm ci --prefix tests/web
 //   BVEX_PAGE=path/to/bvex-X.Y.Z-web.html BVEX_NATIVE=path/to/bvex node --test tests/web/
