@@ -13,9 +13,14 @@
 // (a report of 4 million lines), in turns: what following the report (its map and its line
 // index) costs. Prints every way's figures, the floor and the verdicts.
 //
+// With --view, instead: the view "Bytes" after a run on the 1 GiB pair (with changed bytes)
+// and on a sparse pair past 4 GiB: the time from Go to address and Next difference to the
+// view drawn there, over 200 places each; the main thread's longest task while the view is
+// scrolled through 10,000 rows; and the browser's memory growth meanwhile.
+//
 // Usage: node bench/web.mjs --page PATH [--previous PATH] [--engines LIST] [--dir DIR]
 //                           [--runs N] [--far-runs N] [--size BYTES] [--pairs LIST]
-//                           [--ways LIST] [--keep]
+//                           [--ways LIST] [--keep] [--view]
 //   --page PATH     the built page, bvex-X.Y.Z-web.html
 //   --previous PATH the page of an earlier build, to time against on the all-different pair
 //   --engines LIST  comma-separated, of chromium, firefox, webkit (default: all three)
@@ -29,13 +34,16 @@
 //   --pairs LIST    identical, sparse or both (default)
 //   --ways LIST     the bare ways to time (default all; see WAYS)
 //   --keep          keep the identical pair's files (a later run reuses them)
+//   --view          the view "Bytes" instead of the reading benchmark
 // Needs the browser tests' packages and browsers (tests/web, CONTRIBUTING.md).
 
 import {spawnSync} from 'node:child_process';
 import {randomFillSync} from 'node:crypto';
-import {closeSync, copyFileSync, existsSync, mkdirSync, openSync, readdirSync, readFileSync, rmdirSync, rmSync, statSync, writeFileSync, writeSync} from 'node:fs';
+import {closeSync, copyFileSync, existsSync, mkdirSync, openSync, readdirSync, readFileSync, readSync, rmdirSync, rmSync, statSync, writeFileSync, writeSync} from 'node:fs';
 import {join, resolve} from 'node:path';
 import {pathToFileURL} from 'node:url';
+
+import {mulberry32} from '../tests/web/seeded.mjs';
 
 const HANG_MS = 600_000;
 const MiB = 1024 * 1024;
@@ -80,6 +88,8 @@ function options(argv) {
             result.size = Number(digits) * ({'': 1, K: 1024, M: MiB, G: 1024 * MiB}[unit] ?? NaN);
         } else if (argv[i] === '--keep') {
             result.keep = true;
+        } else if (argv[i] === '--view') {
+            result.view = true;
         } else {
             throw new Error(`unknown argument ${argv[i]}`);
         }
@@ -499,6 +509,9 @@ async function againstFloor(engine, bareUrl, pageUrl, pair, runs, chosen) {
 
 async function main() {
     const opts = options(process.argv.slice(2));
+    if (opts.view) {
+        return viewMain(opts);
+    }
     mkdirSync(opts.dir, {recursive: true});
     const pair = {...makePair(opts.dir, opts.size), name: `${opts.size / MiB} MiB identical pair`, size: opts.size, lines: '0 lines', differing: '0 differing bytes', runs: opts.runs};
     const sparse = {...sparsePair(opts.dir), name: 'sparse pair past 4 GiB', size: 2 ** 32 + 4096, lines: '1 line', differing: '1 differing byte', runs: opts.farRuns};
@@ -578,6 +591,204 @@ async function main() {
                 rmdirSync(opts.dir);
             } catch {
                 // Not empty: other files of the benchmarks are kept there.
+            }
+        }
+    }
+}
+
+// --view: the view "Bytes". Targets for the time from an action to the view drawn, and the
+// rows it is scrolled through.
+const VIEW_PLACES = 200;
+const VIEW_MEDIAN_MS = 30;
+const VIEW_WORST_MS = 100;
+const SCROLL_ROWS = 10_000;
+
+// count offsets below size, at random (seeded), sorted and apart.
+function randomOffsets(seed, count, size) {
+    const rand = mulberry32(seed);
+    const offsets = new Set();
+    while (offsets.size < count) {
+        offsets.add(Math.floor(rand() * size));
+    }
+    return [...offsets].sort((x, y) => x - y);
+}
+
+// The pair's original, and a copy of its patched file (named patched) with a byte changed
+// at each of 256 random places: differences for Next difference all through the files.
+function changedPair(pair, patched, size, seed) {
+    const changes = randomOffsets(seed, 256, size);
+    copyFileSync(pair.b, patched);
+    const fd = openSync(patched, 'r+');
+    const byte = Buffer.alloc(1);
+    for (const at of changes) {
+        readSync(fd, byte, 0, 1, at);
+        byte[0] ^= 0xa5;
+        writeSync(fd, byte, 0, 1, at);
+    }
+    closeSync(fd);
+    return {a: pair.a, b: patched, changes, made: [patched]};
+}
+
+// A pair of sparse files just past 4 GiB, zero but for 256 bytes of the patched file at
+// random places, some past 4 GiB.
+function viewSparsePair(dir) {
+    const size = 2 ** 32 + 4096;
+    const [a, b] = [join(dir, 'view_sparse_a'), join(dir, 'view_sparse_b')];
+    const changes = [...randomOffsets(5, 240, 2 ** 32), ...randomOffsets(6, 16, 4096).map((at) => 2 ** 32 + at)];
+    for (const path of [a, b]) {
+        const fd = openSync(path, 'w');
+        writeSync(fd, Buffer.alloc(1), 0, 1, size - 1);
+        if (path === b) {
+            for (const at of changes) {
+                writeSync(fd, Buffer.from([0x5a]), 0, 1, at);
+            }
+        }
+        closeSync(fd);
+    }
+    return {a, b, changes, made: [a, b]};
+}
+
+// In the page: does each action in turn ('goto': Go to address with the address of the
+// offset; 'next': Next difference, which must arrive at the offset) and gives the
+// milliseconds from it to the first frame after the view "Bytes" shows its cursor at the
+// offset.
+async function viewTimes({kind, offsets}) {
+    const text = (element) => element.textContent.replace(/\s+/g, ' ').trim();
+    const button = (name) => [...document.querySelectorAll('button')].find((b) => (b.getAttribute('aria-label') ?? text(b)) === name);
+    const field = [...document.querySelectorAll('label')].find((l) => text(l) === 'Go to address').control;
+    const frame = document.querySelector('[aria-label="Bytes of both files"]');
+    const cursor = document.getElementById(frame.getAttribute('aria-describedby'));
+    const times = [];
+    for (const offset of offsets) {
+        const want = `Cursor at offset ${offset.toString(16).toUpperCase().padStart(8, '0')},`;
+        const drawn = new Promise((resolve, reject) => {
+            const timer = setTimeout(() => reject(new Error(`the view did not show offset ${offset}: ${cursor.textContent}`)), 10_000);
+            const observer = new MutationObserver(() => {
+                if (cursor.textContent.startsWith(want)) {
+                    observer.disconnect();
+                    clearTimeout(timer);
+                    requestAnimationFrame(() => resolve(performance.now()));
+                }
+            });
+            observer.observe(cursor, {childList: true, characterData: true, subtree: true});
+        });
+        const started = performance.now();
+        if (kind === 'goto') {
+            field.value = (offset % 2 ** 32).toString(16).toUpperCase();
+            button('Go').click();
+        } else {
+            button('Next difference').click();
+        }
+        times.push((await drawn) - started);
+    }
+    return times;
+}
+
+// In the page: scrolls the view "Bytes" through rows rows with the wheel (a notch every 4
+// ms, each moving it 3 rows), then waits until it shows the row that far down.
+async function viewScroll(rows) {
+    const frame = document.querySelector('[aria-label="Bytes of both files"]');
+    const first = () => parseInt(frame.querySelector('li code.off')?.textContent ?? 'NaN', 16);
+    const from = first();
+    for (let moved = 0; moved < rows; moved += 3) {
+        frame.dispatchEvent(new WheelEvent('wheel', {deltaY: 100, bubbles: true, cancelable: true}));
+        await new Promise((resolve) => setTimeout(resolve, 4));
+    }
+    const until = performance.now() + 10_000;
+    while (first() < from + rows * 16 && performance.now() < until) {
+        await new Promise((resolve) => requestAnimationFrame(resolve));
+    }
+    return (first() - from) / 16;
+}
+
+// One engine's view benchmark on a pair: a fresh browser compares it, then Go to address to
+// VIEW_PLACES random offsets, Next difference from the first byte over VIEW_PLACES changes,
+// and the scroll; the memory growth is the peak during all that against just before.
+async function viewMeasure(engine, url, pair, size, seed) {
+    const driver = await engine.open(url);
+    try {
+        await driver.chooseFile('Original file', pair.a);
+        await driver.chooseFile('Patched file', pair.b);
+        await driver.click('Compare');
+        const status = await driver.waitIdle(HANG_MS);
+        if (!/^Done: /.test(status.text)) {
+            throw new Error(`${engine.name}: unexpected end of the run: ${status.text}`);
+        }
+        await driver.evaluate(watchMainThread, TICK_MS);
+        await sleep(500);
+        const before = browserResident();
+        let peak = before;
+        const sampler = setInterval(() => {
+            peak = Math.max(peak, browserResident());
+        }, 50);
+        const rand = mulberry32(seed);
+        const places = randomOffsets(seed, VIEW_PLACES, Math.min(size, 2 ** 32))
+            .map((at) => [rand(), at]).sort((x, y) => x[0] - y[0]).map(([, at]) => at);
+        const goto = await driver.evaluate(viewTimes, {kind: 'goto', offsets: places});
+        await driver.evaluate(() => {
+            const frame = document.querySelector('[aria-label="Bytes of both files"]');
+            frame.dispatchEvent(new KeyboardEvent('keydown', {key: 'Home', bubbles: true, cancelable: true}));
+        });
+        await sleep(200);
+        const next = await driver.evaluate(viewTimes, {kind: 'next', offsets: pair.changes.filter((at) => at > 0).slice(0, VIEW_PLACES)});
+        await driver.evaluate(() => {
+            window.bvexLongest = 0;
+        });
+        const scrolled = await driver.evaluate(viewScroll, SCROLL_ROWS);
+        if (scrolled < SCROLL_ROWS) {
+            throw new Error(`${engine.name}: the view moved ${scrolled} rows of ${SCROLL_ROWS}`);
+        }
+        const [longest, how] = await driver.evaluate(() => [window.bvexLongest, window.bvexTasks]);
+        clearInterval(sampler);
+        peak = Math.max(peak, browserResident());
+        return {goto, next, longest, how, growth: peak - before};
+    } finally {
+        await driver.close();
+    }
+}
+
+async function viewMain(opts) {
+    mkdirSync(opts.dir, {recursive: true});
+    const pair = makePair(opts.dir, opts.size);
+    const changed = changedPair(pair, join(opts.dir, 'view_changed_b'), opts.size, 3);
+    const sparse = viewSparsePair(opts.dir);
+    const pageUrl = pathToFileURL(opts.page).href;
+    const verdict = (met) => (met ? 'met' : 'NOT MET');
+    const lines = [];
+    const ms = (value) => `${value.toFixed(1)} ms`;
+    try {
+        for (const name of opts.engines) {
+            const engine = await import(`../tests/web/drivers/${name}.mjs`);
+            const missing = engine.missing();
+            if (missing) {
+                throw new Error(`${name} cannot run here: ${missing}`);
+            }
+            for (const [label, data, size] of [[`${opts.size}-byte pair, 256 bytes changed`, changed, opts.size], ['sparse pair past 4 GiB, 256 bytes changed', sparse, 2 ** 32 + 4096]]) {
+                const result = await viewMeasure(engine, pageUrl, data, size, 11);
+                for (const [action, times] of [['Go to address', result.goto], ['Next difference', result.next]]) {
+                    const middle = median(times);
+                    const worst = Math.max(...times);
+                    lines.push(`${name}: ${label}: ${action} to the view drawn, over ${times.length} places: median ${ms(middle)} (target <= ${VIEW_MEDIAN_MS} ms): `
+                        + `${verdict(middle <= VIEW_MEDIAN_MS)}; worst ${ms(worst)} (target <= ${VIEW_WORST_MS} ms): ${verdict(worst <= VIEW_WORST_MS)}`);
+                }
+                lines.push(`${name}: ${label}: scrolled through ${SCROLL_ROWS} rows, the main thread's longest task ${result.longest.toFixed(0)} ms, from ${result.how} `
+                    + `(target <= ${TASK_LIMIT_MS} ms): ${verdict(result.longest <= TASK_LIMIT_MS)}`);
+                lines.push(`${name}: ${label}: memory growth +${(result.growth / MiB).toFixed(1)} MiB (target <= ${GROWTH_LIMIT[name] / MiB} MiB): `
+                    + `${verdict(result.growth <= GROWTH_LIMIT[name])}`);
+                process.stderr.write(`${lines.slice(-4).join('\n')}\n`);
+            }
+        }
+        console.log(`\npage: ${opts.page}\n`);
+        for (const line of lines) {
+            console.log(line);
+        }
+    } finally {
+        for (const path of [...changed.made, ...sparse.made]) {
+            rmSync(path, {force: true});
+        }
+        if (!opts.keep) {
+            for (const path of pair.made) {
+                rmSync(path, {force: true});
             }
         }
     }

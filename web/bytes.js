@@ -53,10 +53,16 @@ function bytesReader(file) {
         file,
         blocks,
         // Reads the byte at offset at, never from the cache: rejects once the file can no
-        // longer be read, so that kept blocks are never shown for a file that is gone.
+        // longer be read, so that kept blocks are never shown for a file that is gone. A file
+        // shortened since it was chosen may give no byte there instead of failing (Firefox
+        // does): that is a failure too.
         async check(at) {
             const from = Math.max(0, Math.min(at, file.size - 1));
-            await file.slice(from, from + 1).arrayBuffer();
+            const length = Math.min(1, file.size - from);
+            const buffer = await file.slice(from, from + length).arrayBuffer();
+            if (buffer.byteLength !== length) {
+                throw new Error(`${buffer.byteLength} bytes read of ${length}`);
+            }
         },
         async read(start, end) {
             const stop = Math.min(end, file.size);
@@ -78,43 +84,50 @@ function bytesReader(file) {
     };
 }
 
-// One side of a row: each of its 16 places a byte in hex and as a character, or blank past
-// the file's end. A byte that differs from the other side's is marked (<mark>); a byte past
-// the shorter file's end, where nothing is compared, is shown apart (class nc); the cursor's
-// byte has class at.
-function bytesSideHtml(who, own, other, rowStart, compared, cursor) {
+// One side of a row as its places, one for each of its bytes (none past the file's end):
+// {text, char, tag, cls}, the byte in hex and as a character, marked (tag mark) where it
+// differs from the other side's, shown apart past the shorter file's end where nothing is
+// compared (class nc), the cursor's with class at.
+function bytesSideCells(own, other, rowStart, compared, cursor) {
+    const cells = [];
+    for (let i = 0; i < Math.min(own.length, BYTES_PER_ROW); i++) {
+        const offset = rowStart + i;
+        const at = offset === cursor ? 'at' : '';
+        const apart = offset >= compared;
+        cells.push({text: hex2(own[i]), char: printable(own[i]), tag: !apart && own[i] !== other[i] ? 'mark' : 'span',
+            cls: apart ? `nc${at ? ' at' : ''}` : at});
+    }
+    return cells;
+}
+
+// One side's HTML: its label, then its 16 places in hex and as characters, blank past the
+// file's end; or the text shown instead of its bytes.
+function bytesSideHtml({who, error, cells}) {
+    if (error !== undefined) {
+        return `<span class="who">${who}</span><span class="error">${error}</span>`;
+    }
     let hex = '';
     let chars = '';
     for (let i = 0; i < BYTES_PER_ROW; i++) {
-        const offset = rowStart + i;
         const space = i === 0 ? '' : ' ';
-        if (i >= own.length) {
+        if (i >= cells.length) {
             hex += `${space}  `;
             chars += ' ';
             continue;
         }
-        const at = offset === cursor ? ' at' : '';
-        const text = hex2(own[i]);
-        const char = htmlChar(printable(own[i]));
-        if (offset >= compared) {
-            hex += `${space}<span class="nc${at}">${text}</span>`;
-            chars += `<span class="nc${at}">${char}</span>`;
-        } else if (own[i] !== other[i]) {
-            hex += `${space}<mark class="${at.trim()}">${text}</mark>`;
-            chars += `<mark class="${at.trim()}">${char}</mark>`;
-        } else {
-            hex += `${space}<span class="${at.trim()}">${text}</span>`;
-            chars += `<span class="${at.trim()}">${char}</span>`;
-        }
+        const {text, char, tag, cls} = cells[i];
+        hex += `${space}<${tag} class="${cls}">${text}</${tag}>`;
+        chars += `<${tag} class="${cls}">${htmlChar(char)}</${tag}>`;
     }
     return `<span class="who">${who}</span><code class="hex">${hex}</code><code class="chr">${chars}</code>`;
 }
 
-// The rows from offset start (a multiple of 16): each a list item with its file offset, its
-// address, the original's side and the patched file's. sides: {original, patched}, each the
-// bytes read from start on (a Uint8Array) or the text to show instead (a read error);
-// compared: the shorter file's length.
-function bytesRowsHtml({start, rows, sides, sizes, blockAddress, cursor}) {
+// The rows from offset start (a multiple of 16), each {offset, off, addr, sides}: its file
+// offset as a number and in hex, its address, and the original's side and the patched
+// file's ({who, cells}, or {who, error}). sides: {original, patched}, each the bytes read
+// from start on (a Uint8Array) or the text to show instead (a read error); compared: the
+// shorter file's length.
+function bytesRows({start, rows, sides, sizes, blockAddress, cursor}) {
     const compared = Math.min(sizes.original, sizes.patched);
     const longer = Math.max(sizes.original, sizes.patched);
     const items = [];
@@ -126,14 +139,23 @@ function bytesRowsHtml({start, rows, sides, sizes, blockAddress, cursor}) {
         const slice = (side) => (typeof side === 'string' ? side : side.subarray(r * BYTES_PER_ROW, (r + 1) * BYTES_PER_ROW));
         const original = slice(sides.original);
         const patched = slice(sides.patched);
-        const side = (who, own, other) => (typeof own === 'string'
-            ? `<span class="who">${who}</span><span class="error">${own}</span>`
-            : bytesSideHtml(who, own, typeof other === 'string' ? own : other, rowStart, typeof other === 'string' ? 0 : compared, cursor));
-        items.push(`<li data-offset="${rowStart}"><code class="off">${hexFileOffset(rowStart)}</code>`
-            + `<code class="addr">${byteAddress(blockAddress, rowStart)}</code>`
-            + `${side('original', original, patched)}${side('patched', patched, original)}</li>`);
+        const side = (who, own, other) => (typeof own === 'string' ? {who, error: own}
+            : {who, cells: bytesSideCells(own, typeof other === 'string' ? own : other, rowStart, typeof other === 'string' ? 0 : compared, cursor)});
+        items.push({offset: rowStart, off: hexFileOffset(rowStart), addr: byteAddress(blockAddress, rowStart),
+            sides: [side('original', original, patched), side('patched', patched, original)]});
     }
-    return items.join('');
+    return items;
+}
+
+// A row's list item.
+function bytesRowHtml({offset, off, addr, sides}) {
+    return `<li data-offset="${offset}"><code class="off">${off}</code><code class="addr">${addr}</code>`
+        + `${bytesSideHtml(sides[0])}${bytesSideHtml(sides[1])}</li>`;
+}
+
+// The rows' list items as HTML (bytesRows).
+function bytesRowsHtml(view) {
+    return bytesRows(view).map(bytesRowHtml).join('');
 }
 
 // The values that the bytes from the cursor on make: for each type and byte order, a row

@@ -6,7 +6,7 @@
 
 /* global BVEX_WASM, BVEX_WORKER, WRAP, reportStore, storeAdd, storeBlob, storeLines, storeFind, storeNextDiffering,
    storePreviousDiffering, storeLineHolding, lineDiffering, mapMake, mapUpdate, mapDraw, mapKey, mapText, mapFocus,
-   hexOffset, BYTES_PER_ROW, bytesReader, bytesRowsHtml, bytesValues, bytesValuesHtml, bytesMove, bytesTop,
+   hexOffset, BYTES_PER_ROW, bytesReader, bytesRows, bytesRowHtml, bytesValues, bytesValuesHtml, bytesMove, bytesTop,
    hexFileOffset, byteAddress, hex2 */
 
 'use strict';
@@ -461,15 +461,131 @@ function bytesGo(offset, revealing) {
     void bytesDraw(revealing);
 }
 
+// Brings the list's items to show rows (bytesRows) in place: the elements of each byte are
+// kept and only their text and classes set, where the item is built alike (a row that comes
+// into sight mostly is, byte for byte); the others are made anew. Scrolling thus makes little
+// garbage, which Firefox would otherwise keep by the hundred megabytes for a while.
+function bytesRowsPatch(list, rows) {
+    while (list.children.length > rows.length) {
+        list.lastElementChild.remove();
+    }
+    rows.forEach((row, r) => {
+        const item = list.children[r];
+        if (!item) {
+            list.insertAdjacentHTML('beforeend', bytesRowHtml(row));
+        } else if (!bytesRowPatch(item, row)) {
+            item.outerHTML = bytesRowHtml(row);
+        }
+    });
+}
+
+// Sets item to show row where it is built alike (each side's bytes, or the text shown instead,
+// and as many bytes); answers whether it was.
+function bytesRowPatch(item, row) {
+    const kids = item.children;
+    const parts = [];
+    let k = 2;
+    for (const side of row.sides) {
+        if (!kids[k]?.classList.contains('who')) {
+            return false;
+        }
+        const [first, second] = [kids[k + 1], kids[k + 2]];
+        if (side.error !== undefined) {
+            if (!first?.classList.contains('error')) {
+                return false;
+            }
+            parts.push([side, first]);
+            k += 2;
+        } else {
+            if (first?.localName !== 'code' || first.children.length !== side.cells.length || second?.children.length !== side.cells.length) {
+                return false;
+            }
+            parts.push([side, first, second]);
+            k += 3;
+        }
+    }
+    if (kids.length !== k) {
+        return false;
+    }
+    item.dataset.offset = String(row.offset);
+    setText(kids[0], row.off);
+    setText(kids[1], row.addr);
+    for (const [side, first, second] of parts) {
+        if (side.error !== undefined) {
+            setText(first, side.error);
+            continue;
+        }
+        side.cells.forEach((cell, i) => {
+            bytesCellPatch(first.children[i], cell, cell.text);
+            bytesCellPatch(second.children[i], cell, cell.char);
+        });
+    }
+    return true;
+}
+
+function setText(element, text) {
+    const node = element.firstChild;
+    if (node && node === element.lastChild && node.nodeType === Node.TEXT_NODE) {
+        if (node.data !== text) {
+            node.data = text;
+        }
+    } else {
+        element.textContent = text;
+    }
+}
+
+// One byte's element: of the tag and class given, showing text.
+function bytesCellPatch(element, {tag, cls}, text) {
+    if (element.localName !== tag) {
+        const made = document.createElement(tag);
+        made.className = cls;
+        made.textContent = text;
+        element.replaceWith(made);
+        return;
+    }
+    if (element.className !== cls) {
+        element.className = cls;
+    }
+    setText(element, text);
+}
+
+// One drawing at a time: asked for while one reads, the view is drawn again once that one
+// ends, with what is in sight then (a fast wheel or a held key would otherwise start reads of
+// both files for every notch or press, and each read costs the main thread a little).
+const bytesDrawing = {busy: false, again: false, revealing: false};
+async function bytesDraw(revealing) {
+    bytesView.drawn += 1;
+    bytesDrawing.revealing ||= revealing;
+    if (bytesDrawing.busy) {
+        bytesDrawing.again = true;
+        return;
+    }
+    bytesDrawing.busy = true;
+    try {
+        do {
+            bytesDrawing.again = false;
+            const reveals = bytesDrawing.revealing;
+            bytesDrawing.revealing = false;
+            if (!(await bytesDrawOnce(reveals, bytesView.drawn))) {
+                bytesDrawing.revealing ||= reveals;
+            }
+        } while (bytesDrawing.again);
+    } finally {
+        bytesDrawing.busy = false;
+    }
+}
+
 // Reads what is in sight from both files (bvex's own message in place of a file that cannot
 // be read) and draws it: the rows, the cursor's bytes and values, and the report line that
-// holds the cursor's byte, marked in the lines.
-async function bytesDraw(revealing) {
+// holds the cursor's byte, marked in the lines. Drawing number answers whether it drew: not
+// when a later drawing was asked for meanwhile. Each file is checked once, before its kept
+// blocks are shown.
+async function bytesDrawOnce(revealing, number) {
     const current = run;
-    const number = ++bytesView.drawn;
     const {readers, sizes, top, rows, cursor} = bytesView;
     const end = top + rows * BYTES_PER_ROW;
-    const read = (name, from, to) => Promise.all([readers[name].check(top), readers[name].read(from, to)])
+    const checked = {original: readers.original.check(top), patched: readers.patched.check(top)};
+    const read = (name, from, to) => Promise.all([checked[name], readers[name].read(from, to)])
         .then(([, bytes]) => bytes, () => `cannot read ${name} file`);
     const [original, patched, atOriginal, atPatched, line] = await Promise.all([
         read('original', top, end), read('patched', top, end),
@@ -477,10 +593,10 @@ async function bytesDraw(revealing) {
         current ? storeLineHolding(current.store, cursor) : -1,
     ]);
     if (number !== bytesView.drawn || run !== current) {
-        return;
+        return false;
     }
     const blockAddress = current ? current.store.blockAddress : 0;
-    ui.bytesRows.innerHTML = bytesRowsHtml({start: top, rows, sides: {original, patched}, sizes, blockAddress, cursor});
+    bytesRowsPatch(ui.bytesRows, bytesRows({start: top, rows, sides: {original, patched}, sizes, blockAddress, cursor}));
     const compared = Math.min(sizes.original, sizes.patched);
     ui.bytesNote.textContent = end > compared && sizes.original !== sizes.patched
         ? `The ${sizes.original < sizes.patched ? 'original' : 'patched'} file ends at offset ${hexFileOffset(compared)}: `
@@ -497,6 +613,20 @@ async function bytesDraw(revealing) {
     }
     if (revealing) {
         reveal([ui.bytesFound, ui.bytesFrame]);
+    }
+    return true;
+}
+
+// Draws the view "Bytes" at the next frame, once however many wheel notches come before it:
+// a fast wheel sends several a frame, and each drawing reads both files.
+let bytesFrameAsked = false;
+function bytesDrawSoon() {
+    if (!bytesFrameAsked) {
+        bytesFrameAsked = true;
+        requestAnimationFrame(() => {
+            bytesFrameAsked = false;
+            void bytesDraw(false);
+        });
     }
 }
 
@@ -815,7 +945,7 @@ ui.bytesFrame.addEventListener('wheel', (event) => {
     const last = bytesLength() - 1;
     bytesView.top = Math.max(0, Math.min(last - (last % BYTES_PER_ROW), bytesView.top + rows));
     bytesView.open = true;
-    void bytesDraw(false);
+    bytesDrawSoon();
 }, {passive: false});
 ui.bytesRows.addEventListener('click', (event) => {
     const item = event.target.closest('li');

@@ -336,6 +336,13 @@ test('bytes: a file that cannot be read shows bvex\'s message, and is read again
     };
     const shortened = {size: 1000, slice: () => ({arrayBuffer: async () => new ArrayBuffer(10)})};
     await assert.rejects(bytesReader(shortened).read(0, 16));
+    // The one-byte check before kept blocks are shown: a file that gives no byte where it had
+    // one (shortened since it was chosen) cannot be read, one that gives its byte can.
+    const cut = {size: 1000, slice: (start, end) => ({arrayBuffer: async () => new ArrayBuffer(Math.max(0, Math.min(end, 100) - start))})};
+    for (const [at, readable] of [[0, true], [99, true], [100, false], [999, false], [5000, false]]) {
+        const checked = bytesReader(cut).check(at);
+        await (readable ? assert.doesNotReject(checked) : assert.rejects(checked));
+    }
     const reader = bytesReader(file);
     await assert.rejects(reader.read(0, 16));
     fails = false;

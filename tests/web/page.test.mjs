@@ -6,8 +6,12 @@
 // the native report says they should, to the last of more than 100,000; a file that can no
 // longer be read in the middle of a run ends it with bvex's read error, a read that stalls
 // is carried on another way or ends the run with that error, Cancel stops the run's
-// worker, and the progress never counts more than the shorter file holds. Any request that leaves the
-// machine, any script error and any console error fails the row.
+// worker, and the progress never counts more than the shorter file holds. The view
+// "Bytes" shows both files' bytes (as read here) at seeded offsets, with the marks, offsets,
+// addresses and values right, Next and Previous difference step through the native report's
+// differing bytes, and a file that can no longer be read after the run is said to be so,
+// never shown from kept bytes. Any request that leaves the machine, any script error and any
+// console error fails the row.
 //
 //   npm ci --prefix tests/web
 //   BVEX_PAGE=path/to/bvex-X.Y.Z-web.html BVEX_NATIVE=path/to/bvex node --test tests/web/
@@ -15,12 +19,12 @@
 // BVEX_ENGINES picks engines (default chromium,firefox,webkit); each is driven through one
 // module of drivers/. An engine that is not installed is skipped, naming its Debian
 // packages, or fails the test where CI=true. BVEX_SCREENSHOT=path.png also saves a picture of
-// the page with the sample pair's report (Chromium's; the others' beside it, named after
-// them). The wasi preset runs this as its test web_page.
+// the page with the firmware pair's report and the view "Bytes" at a change in its code
+// (Chromium's; the others' beside it, named after them). The wasi preset runs this as its test web_page.
 
 import assert from 'node:assert/strict';
 import {spawnSync} from 'node:child_process';
-import {closeSync, existsSync, mkdirSync, mkdtempSync, openSync, readFileSync, rmSync, statSync, truncateSync, writeFileSync, writeSync} from 'node:fs';
+import {closeSync, copyFileSync, existsSync, mkdirSync, mkdtempSync, openSync, readFileSync, readSync, rmSync, statSync, truncateSync, writeFileSync, writeSync} from 'node:fs';
 import {tmpdir} from 'node:os';
 import {join} from 'node:path';
 import {after, before, describe, test} from 'node:test';
@@ -63,9 +67,11 @@ function sparseFile(name, size, bytes = {}) {
 }
 
 const BIG = 2 ** 32 + 4096;
-// A pair of sparse files just past 4 GiB, equal but for one byte past 4 GiB.
+// A pair of sparse files just past 4 GiB, equal but for a few bytes on either side of 4 GiB:
+// the differing byte at 100000064 has the address of the one at 64.
+const BIG_CHANGES = {0x64: 0x11, 0x7ffffff3: 0x22, 0xfffffffa: 0x33, 0xfffffffc: 0x44, [2 ** 32 + 100]: 0x5a, [2 ** 32 + 0x800]: 0x66, [BIG - 1]: 0x77};
 const bigOriginal = sparseFile('big-original', BIG);
-const bigPatched = sparseFile('big-patched', BIG, {[2 ** 32 + 100]: 0x5a});
+const bigPatched = sparseFile('big-patched', BIG, BIG_CHANGES);
 
 const SEED = 17;
 const WIDTHS = ['', '1', '3', '4', '7', '8x', '016', '17', '64', '256', 'V'];
@@ -184,11 +190,12 @@ function firmwareRow() {
         width: '',
         address: '08000000',
         screenshot: true,
+        bytesView: true,
     };
 }
 const firmware = firmwareRow();
-// Its one line lies past 4 GiB: its offset is its address's plus 4 GiB.
-const sparse = {name: 'sparse pair past 4 GiB', original: bigOriginal, patched: bigPatched, width: '', address: '', wraps: 1};
+// Its lines past 4 GiB have the addresses of the first 4 GiB again.
+const sparse = {name: 'sparse pair past 4 GiB', original: bigOriginal, patched: bigPatched, width: '', address: '', bytesView: true};
 // The patched file ends long before the original: the progress stays within it.
 const shortPatched = {
     name: 'patched file an eighth of the original',
@@ -231,6 +238,12 @@ const random = randomRows();
 const denseOne = denseRow('1', 300_000);
 // A block address that wraps past FFFFFFFF within the files.
 const wrapping = random.find((row) => row.address === 'FFFFFFF0');
+wrapping.bytesView = true;
+// A patched file shorter than the original (its bytes past the shorter file's end are not
+// compared), with differences.
+const unequal = random.find((row) => statSync(row.patched).size < statSync(row.original).size && row !== wrapping && native(row).status === 0
+    && native(row).stdout.length > 0);
+unequal.bytesView = true;
 
 const ROWS = [
     sample,
@@ -306,13 +319,22 @@ function blockAddressOf(text) {
 }
 
 // The report's lines with the file offset of each one's first byte and of each of its
-// differing bytes: each address less the block address, plus 4 GiB for each of the row's wraps.
+// differing bytes: each address less the block address, plus 4 GiB each time that comes out
+// lower than the line before's (the lines go up through the files, less than 4 GiB apart in
+// the table's files).
 function linesWithOffsets(row, report) {
     const blockAddress = blockAddressOf(row.address);
     const view = expectedView(report, Infinity).slice(0, -1);
+    let wraps = 0;
+    let previous = -1;
     return view.map((line) => {
         const address = parseInt(line.address, 16);
-        const offset = ((address - blockAddress + WRAP) % WRAP) + (row.wraps ?? 0) * WRAP;
+        const within = (address - blockAddress + WRAP) % WRAP;
+        if (within < previous) {
+            wraps += 1;
+        }
+        previous = within;
+        const offset = within + wraps * WRAP;
         const differing = line.original.marked.flatMap((marked, i) => (marked ? [offset + i] : []));
         return {address: line.address, offset, differing};
     });
@@ -544,6 +566,231 @@ async function expectBrowsing(page, row) {
     assert.equal(await page.press('Map of differences', 'Home'), columns[0]);
 }
 
+// The bytes of the file at path from offset on, at most length of them.
+function bytesAt(path, offset, length) {
+    const fd = openSync(path, 'r');
+    try {
+        const buffer = Buffer.alloc(length);
+        return buffer.subarray(0, readSync(fd, buffer, 0, length, offset));
+    } finally {
+        closeSync(fd);
+    }
+}
+
+// A file offset as the view "Bytes" writes it (at least eight hex digits), and the address
+// bvex gives the byte there: the block address plus the offset, modulo 2^32.
+const offsetText = (offset) => offset.toString(16).toUpperCase().padStart(8, '0');
+const addressText = (blockAddress, offset) => hex8((blockAddress + (offset % WRAP)) % WRAP);
+const charOf = (byte) => (byte >= 0x20 && byte < 0x7f ? String.fromCharCode(byte) : '.');
+const BYTES_ROWS = 8;
+
+// What the view's row at rowStart should show of a pair of sizes, from both files' bytes
+// read here: each side's bytes in hex and as characters, each marked where the two differ,
+// shown as not compared from the shorter file's end on, the cursor's on both sides.
+function expectedBytesRow(row, sizes, blockAddress, rowStart, cursor) {
+    const compared = Math.min(sizes.original, sizes.patched);
+    const bytes = {original: bytesAt(row.original, rowStart, 16), patched: bytesAt(row.patched, rowStart, 16)};
+    const side = (who, own, other) => {
+        const kinds = [...own].map((byte, i) => (rowStart + i >= compared ? 'nc' : byte !== other[i] ? 'mark' : ''));
+        return {who, hex: [...own].map((byte) => byte.toString(16).toUpperCase().padStart(2, '0')), kinds,
+            at: [...own].map((_, i) => rowStart + i === cursor), chars: [...own].map(charOf).join(''), charKinds: kinds};
+    };
+    return {offset: offsetText(rowStart), address: addressText(blockAddress, rowStart),
+        original: side('original', bytes.original, bytes.patched), patched: side('patched', bytes.patched, bytes.original)};
+}
+
+// The table "Values at the cursor" as DataView reads both files' bytes from offset on.
+function expectedValues(row, offset) {
+    const types = [['u8', 1, 'getUint8'], ['s8', 1, 'getInt8'], ['u16', 2, 'getUint16'], ['s16', 2, 'getInt16'],
+        ['u32', 4, 'getUint32'], ['s32', 4, 'getInt32'], ['u64', 8, 'getBigUint64'], ['s64', 8, 'getBigInt64'],
+        ['f32', 4, 'getFloat32'], ['f64', 8, 'getFloat64']];
+    const bytes = {original: bytesAt(row.original, offset, 8), patched: bytesAt(row.patched, offset, 8)};
+    const value = (data, length, getter, little) => (data.length < length ? 'absent'
+        : String(new DataView(data.buffer, data.byteOffset, length)[getter](0, little)));
+    return types.flatMap(([type, length, getter]) => (length === 1 ? [[type, true]] : [[`${type} little-endian`, true], [`${type} big-endian`, false]])
+        .map(([name, little]) => {
+            const original = value(bytes.original, length, getter, little);
+            const patched = value(bytes.patched, length, getter, little);
+            return {name, original, patched, differs: original === patched ? '' : 'differs', marked: original !== patched};
+        }));
+}
+
+// Waits until the view "Bytes" has its cursor at offset, then checks all it shows against
+// both files' bytes: rows of 16 one after the other, as many as fit in the view or the longer
+// file has, the cursor's among them (from top, where given), each byte the file's own with the
+// marks on exactly the differing ones, the offsets and addresses, what it says of the cursor
+// and of the shorter file's end, and the values at the cursor.
+async function expectBytesAt(page, row, offset, top) {
+    const sizes = {original: statSync(row.original).size, patched: statSync(row.patched).size};
+    const longer = Math.max(sizes.original, sizes.patched);
+    const compared = Math.min(sizes.original, sizes.patched);
+    const blockAddress = blockAddressOf(row.address);
+    const byte = (path) => {
+        const [b] = bytesAt(path, offset, 1);
+        return b === undefined ? 'none, past its end' : b.toString(16).toUpperCase().padStart(2, '0');
+    };
+    const cursorText = `Cursor at offset ${offsetText(offset)}, address ${addressText(blockAddress, offset)}: `
+        + `original ${byte(row.original)}, patched ${byte(row.patched)}.`;
+    let shown;
+    for (let tries = 0; ; tries++) {
+        shown = await page.bytesShown();
+        if (shown.cursor === cursorText) {
+            break;
+        }
+        assert.ok(tries < 300, `the view "Bytes" says "${shown.cursor}", not "${cursorText}"`);
+        await new Promise((resolve) => setTimeout(resolve, 50));
+    }
+    const first = parseInt(shown.rows[0]?.offset ?? '0', 16);
+    const cursorRow = offset - (offset % 16);
+    assert.ok(first % 16 === 0 && first <= cursorRow && cursorRow < first + BYTES_ROWS * 16, `rows from ${offsetText(first)} for the cursor at ${offsetText(offset)}`);
+    if (top !== undefined) {
+        assert.equal(first, top, `the first row for the cursor at ${offsetText(offset)}`);
+    }
+    const count = Math.min(BYTES_ROWS, Math.ceil((longer - first) / 16));
+    const want = Array.from({length: count}, (_, r) => expectedBytesRow(row, sizes, blockAddress, first + 16 * r, offset));
+    assert.deepEqual(shown.rows, want, `the bytes from ${offsetText(first)}, cursor at ${offsetText(offset)}`);
+    const past = first + count * 16 > compared && sizes.original !== sizes.patched;
+    assert.equal(shown.note.startsWith(`The ${sizes.original < sizes.patched ? 'original' : 'patched'} file ends at offset ${offsetText(compared)}:`), past,
+        `the note "${shown.note}" for rows from ${offsetText(first)}`);
+    assert.deepEqual(await page.valuesShown(), expectedValues(row, offset), `the values at ${offsetText(offset)}`);
+}
+
+// The offsets at which to look at a pair's bytes: random ones (seeded), the first and last
+// bytes of each file and a differing byte's; the sparse pair's past 4 GiB too.
+function bytesOffsets(row, lines) {
+    const rand = mulberry32(SEED + 3000 + row.name.length);
+    const sizes = [statSync(row.original).size, statSync(row.patched).size];
+    const longer = Math.max(...sizes);
+    const near = Math.min(longer, WRAP);
+    const offsets = new Set([0, ...sizes.map((size) => size - 1), Math.min(...sizes) - 3, lines[Math.floor(lines.length / 2)].differing.at(-1)]);
+    for (let i = 0; i < 3; i++) {
+        offsets.add(Math.floor(rand() * near));
+    }
+    if (longer > WRAP) {
+        for (const at of [WRAP - 8, WRAP + 100, WRAP + 0x7fe, longer - 200 - Math.floor(rand() * 3000)]) {
+            offsets.add(at);
+        }
+    }
+    return [...offsets].filter((at) => at >= 0).sort((x, y) => x - y);
+}
+
+// Opens the view "Bytes" at offset: with Go to address below 4 GiB (its row then the third in
+// sight), past it with the view's own keys from the last byte (End, then Page Up, the arrow
+// keys up and left).
+async function bytesGoTo(page, row, offset) {
+    const longer = Math.max(statSync(row.original).size, statSync(row.patched).size);
+    if (offset < WRAP) {
+        await page.fill('Go to address', addressText(blockAddressOf(row.address), offset));
+        await page.click('Go');
+        return Math.max(0, offset - (offset % 16) - 32);
+    }
+    let left = longer - 1 - offset;
+    const keys = ['End'];
+    for (; left >= BYTES_ROWS * 16; left -= BYTES_ROWS * 16) {
+        keys.push('PageUp');
+    }
+    for (; left >= 16; left -= 16) {
+        keys.push('ArrowUp');
+    }
+    for (; left > 0; left -= 1) {
+        keys.push('ArrowLeft');
+    }
+    await page.bytesKeys(keys);
+    return undefined;
+}
+
+// After a run of row: the view "Bytes" at each of its offsets shows both files' bytes; Next
+// difference from the first byte goes to the native report's differing bytes one after the
+// other, and Previous difference back the same way.
+async function expectBytesView(page, row, report) {
+    const lines = linesWithOffsets(row, report);
+    const differing = lines.flatMap((line) => line.differing);
+    const lineOf = new Map(lines.flatMap((line, n) => line.differing.map((offset) => [offset, n])));
+    for (const offset of bytesOffsets(row, lines)) {
+        await expectBytesAt(page, row, offset, await bytesGoTo(page, row, offset));
+    }
+    await page.bytesKeys(['Home']);
+    await expectBytesAt(page, row, 0);
+    const steps = 32;
+    const walk = async (key, from) => {
+        const forward = key === 'n';
+        const want = forward ? differing.filter((o) => o > from).slice(0, steps) : differing.filter((o) => o < from).reverse().slice(0, steps);
+        const got = await page.bytesWalk(key, want.length < steps ? want.length + 1 : steps);
+        const expected = want.map((offset) => ({
+            found: `${forward ? 'Next' : 'Previous'} difference: offset ${offsetText(offset)}, in report line ${(lineOf.get(offset) + 1).toLocaleString('en-US')}.`,
+            at: offset,
+        }));
+        if (want.length < steps) {
+            expected.push({found: `No further difference ${forward ? 'after' : 'before'} offset ${offsetText(want.at(-1) ?? from)}.`, at: null});
+        }
+        assert.deepEqual(got, expected, `${forward ? 'Next' : 'Previous'} difference from ${offsetText(from)}`);
+        return want.at(-1) ?? from;
+    };
+    const last = await walk('n', 0);
+    await expectBytesAt(page, row, last);
+    await walk('p', last);
+}
+
+// A copy of the firmware pair, compared; the view "Bytes" shows its bytes at a change, then
+// side's file is removed or shortened, and the view, drawn again there, must say it cannot
+// read that file in every row, with the other file's bytes as they are and nothing compared.
+async function expectBytesUnreadable(page, engine, side, how) {
+    const row = {...firmware, original: join(scratch, `${engine}-bytes-original`), patched: join(scratch, `${engine}-bytes-patched`)};
+    copyFileSync(firmware.original, row.original);
+    copyFileSync(firmware.patched, row.patched);
+    await compare(page, row);
+    assert.match((await page.waitIdle(HANG_MS)).text, /^Done/);
+    const offset = 0x13a48;
+    await expectBytesAt(page, row, offset, await bytesGoTo(page, row, offset));
+    const other = side === 'original' ? 'patched' : 'original';
+    const kept = bytesAt(row[other], 0, 1 << 20);
+    const asChosen = `${row[side]}-as-chosen`;
+    copyFileSync(row[side], asChosen);
+    if (how === 'removed') {
+        rmSync(row[side]);
+    } else {
+        truncateSync(row[side], 0x100);
+    }
+    // Drawn again at the same place, and once the cursor has moved.
+    for (const at of [offset, offset + 17]) {
+        await page.fill('Go to address', addressText(blockAddressOf(row.address), at));
+        await page.click('Go');
+        let shown;
+        for (let tries = 0; ; tries++) {
+            shown = await page.bytesShown();
+            if (shown.cursor.startsWith(`Cursor at offset ${offsetText(at)},`) && shown.rows[0]?.[side].error) {
+                break;
+            }
+            if (how === 'shortened' && engine === 'webkit' && tries >= 10) {
+                // WebKit may go on giving a shortened file's bytes as they were when it was
+                // chosen, with no error (as for a run): the view then shows exactly those.
+                await expectBytesAt(page, {...row, [side]: asChosen}, at, Math.max(0, at - (at % 16) - 32));
+                shown = null;
+                break;
+            }
+            assert.ok(tries < 300, `${side} file ${how}: the view shows ${JSON.stringify(shown.rows[0]?.[side])}, "${shown.cursor}"`);
+            await new Promise((resolve) => setTimeout(resolve, 50));
+        }
+        if (!shown) {
+            continue;
+        }
+        const first = Math.max(0, at - (at % 16) - 32);
+        assert.deepEqual(shown.rows.map((r) => r.offset), Array.from({length: BYTES_ROWS}, (_, r) => offsetText(first + 16 * r)));
+        for (const [r, shownRow] of shown.rows.entries()) {
+            assert.deepEqual(shownRow[side], {who: side, error: `cannot read ${side} file`}, `row ${shownRow.offset}`);
+            const own = kept.subarray(first + 16 * r, first + 16 * (r + 1));
+            assert.deepEqual(shownRow[other].hex, [...own].map((b) => b.toString(16).toUpperCase().padStart(2, '0')), `the ${other} file's bytes at ${shownRow.offset}`);
+            assert.deepEqual(shownRow[other].kinds, [...own].map(() => 'nc'), `the ${other} file's bytes at ${shownRow.offset} are not compared`);
+        }
+        assert.match(shown.cursor, new RegExp(`${side} cannot read ${side} file`));
+        const values = await page.valuesShown();
+        assert.deepEqual(values.map((v) => v[side]), values.map(() => 'absent'), `no values from the ${side} file`);
+    }
+    for (const path of [row.original, row.patched, asChosen]) {
+        rmSync(path, {force: true});
+    }
+}
+
 // A 4 GiB file that its test changes: removed once chosen, or shortened while the run reads it.
 async function expectReadError(page, engine, side, how) {
     const paths = {
@@ -666,7 +913,17 @@ for (const engine of ENGINES) {
         for (const row of ROWS) {
             test(row.name, {timeout: HANG_MS}, async () => {
                 const problems = await expectSameAsNative(page, row);
+                if (row.bytesView) {
+                    await expectBytesView(page, row, native(row).stdout);
+                }
                 if (row.screenshot && process.env.BVEX_SCREENSHOT) {
+                    // The picture shows the view "Bytes" at the first change in the middle of
+                    // the code, come to by Next difference from the byte before, with the equal
+                    // bytes around it, and that line in the report.
+                    const change = linesWithOffsets(row, native(row).stdout).find((line) => line.offset >= 0x10000);
+                    await expectBytesAt(page, row, change.offset - 1, await bytesGoTo(page, row, change.offset - 1));
+                    assert.deepEqual((await page.bytesWalk('n', 1)).map(({at}) => at), [change.offset]);
+                    await expectBytesAt(page, row, change.offset);
                     const path = process.env.BVEX_SCREENSHOT;
                     await page.screenshot(engine === 'chromium' ? path : path.replace(/(\.png)?$/, `-${engine}.png`));
                 }
@@ -707,6 +964,14 @@ for (const engine of ENGINES) {
                 await stalling.close();
             }
         });
+
+        for (const [side, how] of [['original', 'removed'], ['patched', 'shortened']]) {
+            test(`${side} file ${how} after the run: the view "Bytes" cannot read it, and shows none of its bytes`, {timeout: HANG_MS}, async () => {
+                await page.records();
+                await expectBytesUnreadable(page, engine, side, how);
+                assert.deepEqual(await problemsOf(page), []);
+            });
+        }
 
         for (const row of [denseOne, wrapping, mapPair]) {
             test(`${row.name}: the keys, Go to address and the map show the right lines`, {timeout: HANG_MS}, async () => {

@@ -3,14 +3,15 @@
 
 import {createServer} from 'node:http';
 
-import {buttonEnabled, instrument, lastLineWhole, mapColumns, mapTable, pressKey, readStatus, releaseHeld, takeRecords, targetInWindow, targetLine, viewCount,
-    viewRows} from './inpage.mjs';
+import {buttonEnabled, bytesKeys, bytesShown, bytesWalk, instrument, lastLineWhole, mapColumns, mapTable, pressKey, readStatus, releaseHeld, takeRecords, targetInWindow, targetLine, viewCount,
+    valuesShown, viewRows} from './inpage.mjs';
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // The engine's object, with status(), waitIdle(timeoutMs), enabled(buttonName),
 // viewRows(), viewCount(), mapTable(), mapColumns(), press(name, key), targetLine(),
-// targetInWindow(), lastLineWhole(), releaseHeld(lines), records() and instrument() added.
+// targetInWindow(), lastLineWhole(), releaseHeld(lines), records(), instrument(), bytesShown(),
+// valuesShown(), bytesWalk(key, steps) and bytesKeys(keys) added.
 export function withPageReading(driver) {
     return {
         ...driver,
@@ -27,6 +28,10 @@ export function withPageReading(driver) {
         releaseHeld: (lines) => driver.evaluate(releaseHeld, lines),
         records: () => driver.evaluate(takeRecords),
         instrument: (reportErrors) => driver.evaluate(instrument, reportErrors),
+        bytesShown: () => driver.evaluate(bytesShown),
+        valuesShown: () => driver.evaluate(valuesShown),
+        bytesWalk: (key, steps) => driver.evaluate(bytesWalk, [key, steps]),
+        bytesKeys: (keys) => driver.evaluate(bytesKeys, keys),
         async waitIdle(timeoutMs) {
             const until = Date.now() + timeoutMs;
             for (;;) {

@@ -62,7 +62,7 @@ export function viewRows() {
         }
         return {chars: all, marked};
     }
-    return [...document.querySelectorAll('ol li')].map((li) => {
+    return [...document.querySelectorAll('[aria-label="Report lines"] ol li')].map((li) => {
         const [originalHex, patchedHex] = li.querySelectorAll('code.hex');
         const [originalChr, patchedChr] = li.querySelectorAll('code.chr');
         const o = chars(originalChr);
@@ -102,7 +102,7 @@ export function pressKey([name, key]) {
 
 // The view's line marked as the one gone to: its address, and whether it is the view's first.
 export function targetLine() {
-    const rows = [...document.querySelectorAll('ol li')];
+    const rows = [...document.querySelectorAll('[aria-label="Report lines"] ol li')];
     const target = rows.findIndex((li) => li.getAttribute('aria-current') === 'true');
     return target < 0 ? null : {address: rows[target].querySelector('code.addr').textContent, first: target === 0};
 }
@@ -123,7 +123,7 @@ export function lastLineWhole() {
 // Whether the view's line gone to and the text under "Go to address" both lie inside the
 // window's view.
 export function targetInWindow() {
-    const target = document.querySelector('ol li[aria-current="true"]');
+    const target = document.querySelector('[aria-label="Report lines"] ol li[aria-current="true"]');
     const result = document.getElementById('goto-result');
     const height = document.documentElement.clientHeight;
     const inside = (element) => {
@@ -156,7 +156,115 @@ export function releaseHeld(lines) {
 
 // How many lines the view shows.
 export function viewCount() {
-    return document.querySelectorAll('ol li').length;
+    return document.querySelectorAll('[aria-label="Report lines"] ol li').length;
+}
+
+// The view "Bytes" as shown: its rows, each with its file offset and address as text and,
+// for each side, either the error shown in place of its bytes or its bytes in hex, each with
+// how it is shown (mark: marked as differing, nc: not compared, '' otherwise) and whether it
+// is the cursor's, and its characters; the text about the cursor, the one above the rows
+// (what Next or Previous found) and the note below them.
+export function bytesShown() {
+    const frame = document.querySelector('[aria-label="Bytes of both files"]');
+    const places = (code) => [...code.children].map((element) => ({
+        text: element.textContent,
+        kind: element.localName === 'mark' ? 'mark' : element.classList.contains('nc') ? 'nc' : '',
+        at: element.classList.contains('at'),
+    }));
+    // A side's elements after its label: its bytes in hex and as characters, or an error.
+    const side = ([label, first, second]) => {
+        if (first.localName !== 'code') {
+            return {who: label.textContent, error: first.textContent};
+        }
+        const hex = places(first);
+        const chars = places(second);
+        return {who: label.textContent, hex: hex.map((p) => p.text), kinds: hex.map((p) => p.kind), at: hex.map((p) => p.at),
+            chars: chars.map((p) => p.text).join(''), charKinds: chars.map((p) => p.kind)};
+    };
+    const rows = [...frame.querySelectorAll('li')].map((li) => {
+        const kids = [...li.children];
+        const labels = kids.flatMap((kid, i) => (kid.classList.contains('who') ? [i] : []));
+        const part = (k) => side(kids.slice(labels[k], labels[k + 1] ?? kids.length));
+        return {
+            offset: li.querySelector('code.off').textContent,
+            address: li.querySelector('code.addr').textContent,
+            original: part(0),
+            patched: part(1),
+        };
+    });
+    const describedBy = (id) => document.getElementById(id)?.textContent ?? '';
+    return {
+        rows,
+        cursor: describedBy(frame.getAttribute('aria-describedby')),
+        found: document.getElementById('bytes-found').textContent,
+        note: document.getElementById('bytes-note').textContent,
+    };
+}
+
+// The table "Values at the cursor": a row per value, {name, original, patched, differs}
+// with each cell's text, and whether the row is marked as differing.
+export function valuesShown() {
+    const table = [...document.querySelectorAll('table')].find((t) => t.caption?.textContent.trim() === 'Values at the cursor');
+    return [...table.tBodies[0].rows].map((row) => {
+        const [name, original, patched, differs] = [...row.cells].map((cell) => cell.textContent.trim());
+        return {name, original, patched, differs, marked: row.classList.contains('differs')};
+    });
+}
+
+// Presses key in the view "Bytes" steps times, each once the one before has been drawn (the
+// text above the rows says what was found, and the text about the cursor names that offset),
+// or until nothing more is found; gives what each step found and the cursor's place in the rows
+// then (row offset plus place, both sides agreeing, or null).
+export async function bytesWalk([key, steps]) {
+    const frame = document.querySelector('[aria-label="Bytes of both files"]');
+    const found = document.getElementById('bytes-found');
+    const cursor = document.getElementById(frame.getAttribute('aria-describedby'));
+    const atInRows = () => {
+        const places = [];
+        for (const li of frame.querySelectorAll('li')) {
+            for (const code of li.querySelectorAll('code.hex')) {
+                const i = [...code.children].findIndex((element) => element.classList.contains('at'));
+                if (i >= 0) {
+                    places.push(parseInt(li.querySelector('code.off').textContent, 16) + i);
+                }
+            }
+        }
+        return places.length === 2 && places[0] === places[1] ? places[0] : null;
+    };
+    const results = [];
+    frame.focus();
+    for (let step = 0; step < steps; step++) {
+        const before = found.textContent;
+        frame.dispatchEvent(new KeyboardEvent('keydown', {key, bubbles: true, cancelable: true}));
+        const until = performance.now() + 10_000;
+        for (;;) {
+            const text = found.textContent;
+            const offset = text.match(/difference: offset ([0-9A-F]+),/)?.[1];
+            if (text !== before && (!offset || cursor.textContent.startsWith(`Cursor at offset ${offset},`))
+                && (!offset || atInRows() === parseInt(offset, 16))) {
+                results.push({found: text, at: offset ? atInRows() : null});
+                break;
+            }
+            if (performance.now() > until) {
+                results.push({found: text, cursor: cursor.textContent, timedOut: true});
+                return results;
+            }
+            await new Promise((resolve) => setTimeout(resolve, 2));
+        }
+        if (!/difference: offset/.test(found.textContent)) {
+            break;
+        }
+    }
+    return results;
+}
+
+// Presses each key of keys in the view "Bytes", one after the other, without waiting.
+export function bytesKeys(keys) {
+    const frame = document.querySelector('[aria-label="Bytes of both files"]');
+    frame.focus();
+    for (const key of keys) {
+        frame.dispatchEvent(new KeyboardEvent('keydown', {key, bubbles: true, cancelable: true}));
+    }
 }
 
 // Installed once the page has loaded: keeps every text the status shows (in
