@@ -512,6 +512,16 @@ async function againstFloor(engine, bareUrl, pageUrl, pair, runs, chosen) {
     return {ways, floor, page};
 }
 
+// The browser tests' driver of the engine named, or an error saying why it cannot run here.
+async function loadEngine(name) {
+    const engine = await import(`../tests/web/drivers/${name}.mjs`);
+    const missing = engine.missing();
+    if (missing) {
+        throw new Error(`${name} cannot run here: ${missing}`);
+    }
+    return engine;
+}
+
 async function main() {
     const opts = options(process.argv.slice(2));
     if (opts.view) {
@@ -529,11 +539,7 @@ async function main() {
     const perFile = (size, seconds) => (Number.isFinite(seconds) ? (size / MiB / seconds).toFixed(0) : '-');
     try {
         for (const name of opts.engines) {
-            const engine = await import(`../tests/web/drivers/${name}.mjs`);
-            const missing = engine.missing();
-            if (missing) {
-                throw new Error(`${name} cannot run here: ${missing}`);
-            }
+            const engine = await loadEngine(name);
             let longest = 0;
             let how = '';
             for (const p of [pair, sparse].filter((_, k) => opts.pairs.includes(['identical', 'sparse'][k]))) {
@@ -763,11 +769,7 @@ async function viewMain(opts) {
     const ms = (value) => `${value.toFixed(1)} ms`;
     try {
         for (const name of opts.engines) {
-            const engine = await import(`../tests/web/drivers/${name}.mjs`);
-            const missing = engine.missing();
-            if (missing) {
-                throw new Error(`${name} cannot run here: ${missing}`);
-            }
+            const engine = await loadEngine(name);
             for (const [label, data, size] of [[`${opts.size}-byte pair, 256 bytes changed`, changed, opts.size], ['sparse pair past 4 GiB, 256 bytes changed', sparse, 2 ** 32 + 4096]]) {
                 const result = await viewMeasure(engine, pageUrl, data, size, 11);
                 for (const [action, times] of [['Go to address', result.goto], ['Next difference', result.next]]) {
