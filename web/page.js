@@ -156,16 +156,30 @@ function sideHtml(hex, other, who) {
     return `<span class="who">${who}</span><code class="hex">${bytes}</code><code class="chr">${chars}</code>`;
 }
 
-// A report line "AAAAAAAA: OOOO PPPP" as item number of the view; the line gone to is
-// marked, and the one that holds the cursor of the view "Bytes".
-function rowHtml(line, number, target, cursor) {
+// A report line "AAAAAAAA: OOOO PPPP" as item number of the view (markLine marks it).
+function rowHtml(line, number) {
     const n = (line.length - 11) / 4;
     const original = line.slice(10, 10 + 2 * n);
     const patched = line.slice(11 + 2 * n);
-    const classes = [target ? 'target' : '', cursor ? 'cursor-line' : ''].join(' ').trim();
-    return `<li data-line="${number}"${classes ? ` class="${classes}"` : ''}${target ? ' aria-current="true"' : ''}`
-        + `${cursor ? ' title="Holds the cursor of the bytes"' : ''}><code class="addr">${line.slice(0, 8)}</code>`
+    return `<li data-line="${number}"><code class="addr">${line.slice(0, 8)}</code>`
         + `${sideHtml(original, patched, 'original')}${sideHtml(patched, original, 'patched')}</li>`;
+}
+
+// Marks a line's item as the line gone to (target) or not, and as the one that holds the
+// cursor of the view "Bytes" (cursor) or not.
+function markLine(item, target, cursor) {
+    item.classList.toggle('target', target);
+    item.classList.toggle('cursor-line', cursor);
+    if (target) {
+        item.setAttribute('aria-current', 'true');
+    } else {
+        item.removeAttribute('aria-current');
+    }
+    if (cursor) {
+        item.title = 'Holds the cursor of the bytes';
+    } else {
+        item.removeAttribute('title');
+    }
 }
 
 // The view: a window of the report's lines in a frame that scrolls through all of them. Only
@@ -176,8 +190,10 @@ function rowHtml(line, number, target, cursor) {
 // drawing; moving: view.first was set and not yet drawn, so scroll events, which may come late
 // from an earlier move, are not the reader's and are let pass.
 // maxFirst: the layout's when the scroll position was last set; reveal: the line gone to, once
-// drawn, is to be brought into the window's view with what was found.
-const view = {first: 0, target: -1, rowHeight: 0, widest: 0, maxFirst: 0, pinnedTop: null, moving: false, drawing: false, again: false, shown: '', reveal: false};
+// drawn, is to be brought into the window's view with what was found. drawnRun, drawnRange:
+// the run and the lines ("inSight first") whose items the frame holds.
+const view = {first: 0, target: -1, rowHeight: 0, widest: 0, maxFirst: 0, pinnedTop: null, moving: false, drawing: false, again: false, shown: '', reveal: false,
+    drawnRun: null, drawnRange: ''};
 
 // The frame's measures for the report so far: lines in sight, the first line that can be at
 // the top with the frame full, and the scrolling height beyond the frame's own.
@@ -268,17 +284,25 @@ async function drawView() {
     if (want === view.shown) {
         return;
     }
-    const lines = await storeLines(current.store, view.first, layout.visible + 1);
-    if (run !== current) {
-        return;
+    // The same lines as drawn last, with only their marks moved (a step to the next
+    // difference, a line chosen): marked in place, neither read again nor built anew.
+    const range = `${inSight} ${view.first}`;
+    if (view.rowHeight === 0 || view.drawnRun !== current || view.drawnRange !== range) {
+        const lines = await storeLines(current.store, view.first, layout.visible + 1);
+        if (run !== current) {
+            return;
+        }
+        const widest = Math.max(view.widest, ...lines.map(({text}) => (text.length - 11) / 4));
+        if (widest !== view.widest) {
+            view.widest = widest;
+            ui.rows.style.setProperty('--bytes', String(widest));
+        }
+        ui.rows.innerHTML = lines.map(({text}, i) => rowHtml(text, view.first + i)).join('');
+        view.drawnRun = current;
+        view.drawnRange = range;
     }
     view.shown = want;
-    const widest = Math.max(view.widest, ...lines.map(({text}) => (text.length - 11) / 4));
-    if (widest !== view.widest) {
-        view.widest = widest;
-        ui.rows.style.setProperty('--bytes', String(widest));
-    }
-    ui.rows.innerHTML = lines.map(({text}, i) => rowHtml(text, view.first + i, view.first + i === view.target, view.first + i === bytesView.line)).join('');
+    [...ui.rows.children].forEach((item, i) => markLine(item, view.first + i === view.target, view.first + i === bytesView.line));
     if (view.rowHeight === 0 && ui.rows.firstElementChild) {
         view.rowHeight = ui.rows.firstElementChild.getBoundingClientRect().height;
         view.shown = '';
@@ -346,7 +370,7 @@ function viewKey(event) {
 }
 
 function resetView() {
-    Object.assign(view, {first: 0, target: -1, widest: 0, maxFirst: 0, pinnedTop: null, moving: false, shown: '', reveal: false});
+    Object.assign(view, {first: 0, target: -1, widest: 0, maxFirst: 0, pinnedTop: null, moving: false, shown: '', reveal: false, drawnRun: null, drawnRange: ''});
     ui.rows.replaceChildren();
     ui.rows.style.setProperty('--bytes', '0');
     ui.gotoResult.textContent = '';

@@ -212,9 +212,10 @@ export function valuesShown() {
 }
 
 // Presses key in the view "Bytes" steps times, each once the one before has been drawn (the
-// text above the rows says what was found, and the text about the cursor names that offset),
-// or until nothing more is found; gives what each step found and the cursor's place in the rows
-// then (row offset plus place, both sides agreeing, or null).
+// text above the rows says what was found, the text about the cursor names that offset, and
+// the lines in sight mark the line that holds it), or until nothing more is found; gives what
+// each step found and the cursor's place in the rows then (row offset plus place, both sides
+// agreeing, or null).
 export async function bytesWalk([key, steps]) {
     const frame = document.querySelector('[aria-label="Bytes of both files"]');
     const found = document.getElementById('bytes-found');
@@ -231,6 +232,15 @@ export async function bytesWalk([key, steps]) {
         }
         return places.length === 2 && places[0] === places[1] ? places[0] : null;
     };
+    // Whether the lines in sight mark, as holding the cursor, the report line the step names
+    // ("in report line N.") where they hold it, and no other line.
+    const linesMarked = (text) => {
+        const n = text.match(/in report line ([0-9,]+)\./)?.[1];
+        const want = n === undefined ? null : String(Number(n.replaceAll(',', '')) - 1);
+        const items = [...document.querySelectorAll('[aria-label="Report lines"] ol li')];
+        const marked = items.filter((li) => li.classList.contains('cursor-line')).map((li) => li.dataset.line);
+        return marked.join() === (items.some((li) => li.dataset.line === want) ? want : '');
+    };
     const results = [];
     frame.focus();
     for (let step = 0; step < steps; step++) {
@@ -241,12 +251,12 @@ export async function bytesWalk([key, steps]) {
             const text = found.textContent;
             const offset = text.match(/difference: offset ([0-9A-F]+),/)?.[1];
             if (text !== before && (!offset || cursor.textContent.startsWith(`Cursor at offset ${offset},`))
-                && (!offset || atInRows() === parseInt(offset, 16))) {
+                && (!offset || (atInRows() === parseInt(offset, 16) && linesMarked(text)))) {
                 results.push({found: text, at: offset ? atInRows() : null});
                 break;
             }
             if (performance.now() > until) {
-                results.push({found: text, cursor: cursor.textContent, timedOut: true});
+                results.push({found: text, cursor: cursor.textContent, linesMarked: linesMarked(text), timedOut: true});
                 return results;
             }
             await new Promise((resolve) => setTimeout(resolve, 2));
